@@ -1,0 +1,17 @@
+// Deletion (or renaming) of a file when Windows next starts.
+#ifndef CLEAN_BOOT_DELETE_H
+#define CLEAN_BOOT_DELETE_H
+
+#define WININIT_PATH_SIZE 260
+#define WININIT_LINE_SIZE 500
+// fgets is given this size: pieces of at most 498 characters.
+#define WININIT_READ_SIZE 499
+
+// Arranges that at the next start of Windows the file at path is deleted, or moved to
+// new_name when that is not NULL. NT family: a pending move kept by Windows. 9x family: an
+// entry "NUL=<path>" (or "<new_name>=<path>") first in the [rename] section of WININIT.INI,
+// rebuilt through WININIT.NEW; WININIT.INI is replaced only by a copy written in full, so
+// other programs' entries are never lost. Silent; the caller goes on whatever happened.
+void schedule_delete_at_boot(const char *path, const char *new_name);
+
+#endif

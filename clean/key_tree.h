@@ -1,0 +1,14 @@
+// Deletion of a registry key together with every key below it.
+#ifndef CLEAN_KEY_TREE_H
+#define CLEAN_KEY_TREE_H
+
+#include "platform/win.h"
+
+#define KEY_NAME_SIZE 256
+
+// Deletes name under parent, each key after all the keys below it and never while it is
+// open. Returns 1 when the key was deleted or could not be opened (nothing to delete), 0
+// when it was opened but could not be deleted in the end.
+LONG delete_key_tree(HKEY parent, const char *name);
+
+#endif

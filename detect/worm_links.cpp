@@ -1,0 +1,145 @@
+#include "detect/worm_links.h"
+
+#define CLASS_COMMAND_KEY "exefile\\shell\\open\\command"
+#define CURRENT_VERSION_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+
+const worm_link WORM_LINKS[] = {
+    {LINK_MACHINE_EXE_COMMAND, LINK_KIND_COMMAND, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
+     "Software\\CLASSES\\" CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME},
+    {LINK_RUNSERVICES, LINK_KIND_RUN_VALUES, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
+     CURRENT_VERSION_KEY "\\RunServices", NULL, NULL, NULL, NULL, WORM_MARKER},
+    {LINK_RUN, LINK_KIND_RUN_VALUES, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
+     CURRENT_VERSION_KEY "\\Run", NULL, NULL, NULL, NULL, WORM_MARKER},
+    {LINK_DL_CLASS, LINK_KIND_CLASS_KEY, HKEY_CLASSES_ROOT, HKEY_CLASSES_ROOT, ".dl", NULL, NULL,
+     NULL, NULL, NULL},
+    // Seen through the classes root, repaired directly under the machine root: on the usual
+    // layout the first row already repairs the same value.
+    {LINK_CLASSES_EXE_COMMAND, LINK_KIND_COMMAND, HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE,
+     CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME},
+    {LINK_WININI_RUN, LINK_KIND_INI, NULL, NULL, NULL, "WIN.INI", "windows", "run", "",
+     WORM_MARKER},
+    {LINK_SYSINI_SHELL, LINK_KIND_INI, NULL, NULL, NULL, "SYSTEM.INI", "boot", "shell",
+     "Explorer.exe", WORM_MARKER},
+};
+
+const size_t WORM_LINK_COUNT = sizeof WORM_LINKS / sizeof WORM_LINKS[0];
+
+bool marker_found(char *text, size_t length, const char *needle)
+{
+    size_t end = 0;
+    while (end < length && text[end] != '\0') {
+        if (text[end] >= 'a' && text[end] <= 'z')
+            text[end] = (char)(text[end] - ('a' - 'A'));
+        end++;
+    }
+    size_t needle_length = strlen(needle);
+    for (size_t start = 0; start + needle_length <= end; start++) {
+        if (memcmp(text + start, needle, needle_length) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, char *path)
+{
+    if (!*dir_asked) {
+        *dir_asked = true;
+        UINT length = GetWindowsDirectoryA(dir, WINDOWS_DIR_SIZE);
+        if (length == 0 || length >= WINDOWS_DIR_SIZE)
+            dir[0] = '\0';
+    }
+    if (dir[0] == '\0')
+        return false;
+    // The backslash goes in even when the directory already ends in one.
+    int length = snprintf(path, INI_PATH_SIZE, "%s\\%s", dir, link.ini_file);
+    path[INI_PATH_SIZE - 1] = '\0';
+    return length > 0 && length < INI_PATH_SIZE;
+}
+
+bool find_marked_value(HKEY key, const char *needle, char *name, BYTE *data)
+{
+    for (DWORD index = 0;; index++) {
+        DWORD name_size = REG_TEXT_SIZE;
+        DWORD data_size = REG_TEXT_SIZE;
+        DWORD type = 0;
+        if (RegEnumValueA(key, index, name, &name_size, NULL, &type, data, &data_size) !=
+            ERROR_SUCCESS)
+            return false;
+        // Data of any type, terminated or not, is looked at only up to the length returned.
+        size_t length = data_size < REG_TEXT_SIZE ? data_size : REG_TEXT_SIZE;
+        if (marker_found((char *)data, length, needle))
+            return true;
+    }
+}
+
+bool ini_entry_marked(const worm_link &link, const char *path, char *value)
+{
+    DWORD count = GetPrivateProfileStringA(link.ini_section, link.ini_key, NULL, value,
+                                           REG_TEXT_SIZE, path);
+    return count > 0 && marker_found(value, count, link.needle);
+}
+
+static bool probe_command(const worm_link &link)
+{
+    HKEY key;
+    if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    char text[REG_TEXT_SIZE];
+    LONG size = REG_TEXT_SIZE;
+    bool found = false;
+    if (RegQueryValueA(key, NULL, text, &size) == ERROR_SUCCESS)
+        found = marker_found(text, size > 0 && size < REG_TEXT_SIZE ? (size_t)size : REG_TEXT_SIZE,
+                             link.needle);
+    RegCloseKey(key);
+    return found;
+}
+
+static bool probe_run_values(const worm_link &link)
+{
+    HKEY key;
+    if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    char name[REG_TEXT_SIZE];
+    BYTE data[REG_TEXT_SIZE];
+    bool found = find_marked_value(key, link.needle, name, data);
+    RegCloseKey(key);
+    return found;
+}
+
+static bool probe_class_key(const worm_link &link)
+{
+    HKEY key;
+    if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+static bool probe_ini(const worm_link &link, char *dir, bool *dir_asked)
+{
+    char path[INI_PATH_SIZE];
+    if (!link_ini_path(link, dir, dir_asked, path))
+        return false;
+    char value[REG_TEXT_SIZE];
+    return ini_entry_marked(link, path, value);
+}
+
+worm_link_mask probe_worm_links(void)
+{
+    worm_link_mask mask = 0;
+    char dir[WINDOWS_DIR_SIZE];
+    bool dir_asked = false;
+    for (size_t i = 0; i < WORM_LINK_COUNT; i++) {
+        const worm_link &link = WORM_LINKS[i];
+        bool present = false;
+        switch (link.kind) {
+        case LINK_KIND_COMMAND: present = probe_command(link); break;
+        case LINK_KIND_RUN_VALUES: present = probe_run_values(link); break;
+        case LINK_KIND_CLASS_KEY: present = probe_class_key(link); break;
+        case LINK_KIND_INI: present = probe_ini(link, dir, &dir_asked); break;
+        }
+        if (present)
+            mask |= link.bit;
+    }
+    return mask;
+}

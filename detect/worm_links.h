@@ -1,0 +1,76 @@
+// The worm's links: the places from which it starts or marks itself, as one table that
+// the probe and the removal both walk, and the read-only probe.
+#ifndef DETECT_WORM_LINKS_H
+#define DETECT_WORM_LINKS_H
+
+#include <stddef.h>
+
+#include "platform/win.h"
+
+// One bit per link; all other bits are always 0.
+typedef DWORD worm_link_mask;
+
+#define LINK_MACHINE_EXE_COMMAND 0x1u
+#define LINK_RUNSERVICES 0x2u
+#define LINK_RUN 0x4u
+#define LINK_DL_CLASS 0x8u
+#define LINK_CLASSES_EXE_COMMAND 0x10u
+#define LINK_WININI_RUN 0x100u
+#define LINK_SYSINI_SHELL 0x200u
+
+#define WORM_MARKER "TAVREL"
+#define WORM_FILE_NAME "FILES32.VXD"
+// The exefile open command as Windows ships it.
+#define CLEAN_OPEN_COMMAND "\"%1\" %*"
+
+#define REG_TEXT_SIZE 512
+#define INI_PATH_SIZE 512
+#define WINDOWS_DIR_SIZE 512
+
+enum link_kind {
+    LINK_KIND_COMMAND,     // a key's default value naming the worm file
+    LINK_KIND_RUN_VALUES,  // any value of a key whose data carries the marker
+    LINK_KIND_CLASS_KEY,   // a key that counts by existing
+    LINK_KIND_INI,         // an ini entry carrying the marker
+};
+
+struct worm_link {
+    worm_link_mask bit;
+    link_kind kind;
+    HKEY probe_root;      // where the probe looks
+    HKEY repair_root;     // where the removal repairs (differs for the class command)
+    const char *key_path;
+    const char *ini_file;
+    const char *ini_section;
+    const char *ini_key;
+    const char *clean_text;  // what an infected ini entry becomes
+    const char *needle;      // upper-case text that marks the link
+};
+
+// In probe order; the removal walks it in the same order.
+extern const worm_link WORM_LINKS[];
+extern const size_t WORM_LINK_COUNT;
+
+// Upper-cases text[0..length) in place up to its first NUL (ASCII a to z only) and tells
+// whether the upper-case needle occurs in that text. Never reads past length bytes.
+bool marker_found(char *text, size_t length, const char *needle);
+
+// Builds the path of an ini link's file into path (INI_PATH_SIZE bytes): the Windows
+// directory, "\" and the file name. The directory is asked for once, at the first ini link
+// of a walk (dir holds WINDOWS_DIR_SIZE bytes and *dir_asked starts false). False when the
+// directory cannot be had or the path would not fit: the link is then not looked at.
+bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, char *path);
+
+// Walks the values of an open key from index 0 and stops at the first whose data carries
+// the link's needle; its name is left in name (REG_TEXT_SIZE bytes). data is a
+// REG_TEXT_SIZE scratch buffer. Any enumeration failure ends the walk.
+bool find_marked_value(HKEY key, const char *needle, char *name, BYTE *data);
+
+// Reads the link's ini entry into value (REG_TEXT_SIZE bytes) and tells whether it is
+// non-empty and carries the needle.
+bool ini_entry_marked(const worm_link &link, const char *path, char *value);
+
+// Reads every link, changing nothing, and returns the mask of the links present.
+worm_link_mask probe_worm_links(void);
+
+#endif

@@ -1,0 +1,163 @@
+#include "frontend/console.h"
+
+#include "frontend/messages.h"
+#include "platform/win.h"
+
+// Codes that the key read still owes from an event it has taken: the scan code of a key
+// without a character, and further repeats. The key-pending test cannot see them.
+struct owed_codes {
+    int scan_next;          // scan code due on the next read, or -1
+    unsigned repeats_left;  // repeats of the event still to give
+    int code;               // the event's first code (0 for a key without a character)
+    int scan;               // the event's scan code
+};
+
+static owed_codes owed = {-1, 0, 0, 0};
+
+static int take_owed_code(void)
+{
+    if (owed.scan_next >= 0) {
+        int scan = owed.scan_next;
+        owed.scan_next = -1;
+        return scan;
+    }
+    if (owed.repeats_left > 0) {
+        owed.repeats_left--;
+        if (owed.code == 0)
+            owed.scan_next = owed.scan;
+        return owed.code;
+    }
+    return -1;
+}
+
+// Key releases, other kinds of event, and Shift, Ctrl or Alt pressed alone answer nothing.
+static bool is_key_press(const INPUT_RECORD &record)
+{
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown)
+        return false;
+    WORD vk = record.Event.KeyEvent.wVirtualKeyCode;
+    return vk < VK_SHIFT || vk > VK_MENU;
+}
+
+static int take_key_event(const KEY_EVENT_RECORD &key)
+{
+    unsigned char ch = (unsigned char)key.uChar.AsciiChar;
+    bool no_character = ch == 0 || (key.dwControlKeyState & ENHANCED_KEY) != 0;
+    owed.code = no_character ? 0 : ch;
+    owed.scan = key.wVirtualScanCode & 0xFF;
+    owed.repeats_left = key.wRepeatCount > 1 ? key.wRepeatCount - 1u : 0u;
+    owed.scan_next = no_character ? owed.scan : -1;
+    return owed.code;
+}
+
+// The console's own input buffer: redirected standard input must not answer a prompt.
+static HANDLE open_console_input(void)
+{
+    return CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       NULL, OPEN_EXISTING, 0, NULL);
+}
+
+// True when a key press waits in the console's queue; skippable events in front of it are
+// taken out of the queue, the key press itself stays.
+static bool key_pending(void)
+{
+    HANDLE input = open_console_input();
+    if (input == INVALID_HANDLE_VALUE)
+        return false;
+    bool pending = false;
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD count = 0;
+        if (!PeekConsoleInputA(input, &record, 1, &count) || count == 0)
+            break;
+        if (is_key_press(record)) {
+            pending = true;
+            break;
+        }
+        if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0)
+            break;
+    }
+    CloseHandle(input);
+    return pending;
+}
+
+// Waits for one key press and returns its first code; owed codes come first, at once.
+static int read_key(void)
+{
+    int code = take_owed_code();
+    if (code >= 0)
+        return code;
+
+    HANDLE input = open_console_input();
+    if (input == INVALID_HANDLE_VALUE)
+        return KEY_UNREADABLE;
+    DWORD saved_mode = 0;
+    BOOL have_mode = GetConsoleMode(input, &saved_mode);
+    // Mode 0: no echo, no Enter needed, and Ctrl+C arrives as the key 3.
+    SetConsoleMode(input, 0);
+    code = KEY_UNREADABLE;
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD count = 0;
+        // A read that succeeds with nothing in it would spin: take it as unreadable.
+        if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0)
+            break;
+        if (is_key_press(record)) {
+            code = take_key_event(record.Event.KeyEvent);
+            break;
+        }
+    }
+    if (have_mode)
+        SetConsoleMode(input, saved_mode);
+    CloseHandle(input);
+    return code;
+}
+
+int wait_for_key(void)
+{
+    // msvcrt buffers a console fully even when asked for lines: the prompt must be out
+    // before the wait.
+    fflush(stdout);
+    while (key_pending())
+        read_key();
+    int code = read_key();
+    while (key_pending())
+        read_key();
+    if (code >= 'a' && code <= 'z')
+        code -= 'a' - 'A';
+    return code;
+}
+
+void fatal_exit(const char *message)
+{
+    fprintf(stderr, "%s\n", message);
+    fprintf(stderr, "%s\n", MSG_FATAL_PROMPT);
+    wait_for_key();
+    exit(1);
+}
+
+void reset_key_reader(void)
+{
+    owed.scan_next = -1;
+    owed.repeats_left = 0;
+}
+
+void set_console_buffering(void)
+{
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
+        setvbuf(stdout, NULL, _IOLBF, BUFSIZ);
+}
+
+void pause_seconds(unsigned seconds)
+{
+    fflush(stdout);
+    SleepEx(seconds * 1000u, FALSE);
+}
+
+void idle_forever(void)
+{
+    fflush(stdout);
+    for (;;)
+        SleepEx(INFINITE, FALSE);
+}

@@ -1,0 +1,7 @@
+#include "frontend/removal_flow.h"
+
+// The command line and the environment are not read.
+int main(void)
+{
+    return tool_main();
+}

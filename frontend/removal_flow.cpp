@@ -1,0 +1,118 @@
+#include "frontend/removal_flow.h"
+
+#include "clean/boot_delete.h"
+#include "clean/link_removal.h"
+#include "clean/restart.h"
+#include "clean/worm_file.h"
+#include "detect/worm_links.h"
+#include "frontend/console.h"
+#include "frontend/messages.h"
+#include "platform/win.h"
+#include "shield/shield.h"
+
+#define FOUND_FILE 1
+#define FOUND_LINKS 2
+#define REMOVAL_PAUSE_SECONDS 10
+
+char system_dir[PATH_SIZE];
+char worm_path[PATH_SIZE];
+
+// Y goes on, N declines; every other key is ignored. Without any console input nothing is
+// changed without consent: that counts as N.
+static bool user_agrees(void)
+{
+    for (;;) {
+        int key = wait_for_key();
+        if (key == 'Y')
+            return true;
+        if (key == 'N' || key == KEY_UNREADABLE)
+            return false;
+    }
+}
+
+// The file could not be deleted now: Windows deletes it at the next start, which the user
+// starts with R. Never returns.
+[[noreturn]] static void restart_to_finish(void)
+{
+    schedule_delete_at_boot(worm_path, NULL);
+    puts(MSG_MUST_RESTART);
+    puts(MSG_PRESS_R);
+    for (;;) {
+        int key = wait_for_key();
+        if (key == 'R')
+            break;
+        // No restart without consent: the user is told to reboot, and the exit code says so.
+        if (key == KEY_UNREADABLE) {
+            puts(MSG_REBOOT_BY_HAND);
+            exit(RUN_RESTART_NEEDED);
+        }
+    }
+    restart_windows(EWX_REBOOT, 0);
+    puts(MSG_REBOOT_BY_HAND);
+    idle_forever();
+}
+
+int run_removal(void)
+{
+    UINT length = GetSystemDirectoryA(system_dir, PATH_SIZE);
+    if (length == 0 || system_dir[0] == '\0')
+        fatal_exit(MSG_NO_SYSTEM_DIR);
+    // An over-long directory gives a cut path, never an overrun.
+    snprintf(worm_path, PATH_SIZE, "%s\\%s", system_dir, WORM_FILE_NAME);
+    worm_path[PATH_SIZE - 1] = '\0';
+
+    int found_parts = file_exists(worm_path) ? FOUND_FILE : 0;
+    worm_link_mask probe_mask = probe_worm_links();
+    if (probe_mask != 0)
+        found_parts |= FOUND_LINKS;
+
+    if (found_parts == 0) {
+        puts(MSG_NOT_FOUND);
+        return RUN_FINISHED;
+    }
+    puts(found_parts == (FOUND_FILE | FOUND_LINKS) ? MSG_FOUND : MSG_PARTS_FOUND);
+    puts(MSG_CONTINUE);
+    if (!user_agrees())
+        return RUN_DECLINED;
+
+    puts(MSG_REMOVING);
+    pause_seconds(REMOVAL_PAUSE_SECONDS);
+
+    if (found_parts & FOUND_LINKS) {
+        // The class command is repaired through the machine root under its own bit; on
+        // the usual layout that bit never comes back.
+        worm_link_mask expected = probe_mask & ~LINK_CLASSES_EXE_COMMAND;
+        if (remove_worm_links() != expected) {
+            puts(MSG_NO_RIGHTS);
+            puts(MSG_LOGON_ADMIN);
+            return RUN_LINKS_LEFT;
+        }
+    }
+    puts(MSG_LINKS_REMOVED);
+
+    switch (remove_worm_file(worm_path)) {
+    case WORM_FILE_DELETED:
+        puts(MSG_WORM_REMOVED);
+        return RUN_FINISHED;
+    case WORM_FILE_ABSENT:
+        puts(MSG_WORM_PARTLY_REMOVED);
+        return RUN_FINISHED;
+    case WORM_FILE_STILL_PRESENT:
+        break;
+    }
+    restart_to_finish();
+}
+
+int tool_main(void)
+{
+    set_console_buffering();
+    puts(MSG_BANNER);
+    shield_save_state();
+    int status = run_removal();
+    shield_restore_state();
+    if (status == RUN_FINISHED) {
+        puts(MSG_PRESS_ANY_KEY);
+        wait_for_key();
+    }
+    return status;
+}

@@ -1,0 +1,170 @@
+// Control surface of the simulated Windows, for host tests: set up a machine, run the
+// tool's code against it, then look at what it did. One machine per process, made anew
+// by sim::reset(). Include platform/win.h after the test framework to get the Win32
+// names that tests pass in (HKEY_LOCAL_MACHINE, REG_SZ, ...).
+#ifndef PLATFORM_SIM_H
+#define PLATFORM_SIM_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sim_api.h"
+
+namespace sim {
+
+enum Family { FAMILY_9X, FAMILY_NT };
+
+// A fresh machine: NT family, Windows directory C:\WINDOWS, system directory
+// C:\WINDOWS\SYSTEM32 (both present as directories), the usual registry
+// (HKLM\Software\Classes\exefile\shell\open\command = "%1" %* as REG_SZ, the Run key
+// present and empty, HKEY_CLASSES_ROOT a view of HKLM\Software\Classes), no WIN.INI or
+// SYSTEM.INI, a console with an empty input queue and mode 0x1F7, standard output a
+// console, no shield device, no faults, empty call record and transcripts.
+// Files live under a fresh temporary host directory, removed by the next reset().
+void reset();
+
+// Windows family: GetVersionExA answers 4.10 platform 1 (9x) or 5.1 platform 2 (NT).
+// It also decides RegDeleteKeyA on a key with subkeys (9x deletes the tree, NT refuses
+// with ERROR_ACCESS_DENIED) and MoveFileExA (9x: ERROR_CALL_NOT_IMPLEMENTED).
+void set_family(Family family);
+// Texts that GetWindowsDirectoryA / GetSystemDirectoryA report; an empty text makes the
+// call fail (return 0). The directory itself is created on the host.
+void set_windows_dir(const std::string &path);
+void set_system_dir(const std::string &path);
+
+// ---- Registry. Paths are relative to a root (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT,
+// HKEY_CURRENT_USER) and compared without regard to case. A null name is the default value.
+void create_key(HKEY root, const std::string &path);
+void set_value(HKEY root, const std::string &path, const char *name, DWORD type,
+               const std::string &data);
+// A text value stored as Windows stores it: the text and its terminating NUL.
+void set_text(HKEY root, const std::string &path, const char *name, const std::string &text,
+              DWORD type = REG_SZ);
+bool key_exists(HKEY root, const std::string &path);
+// False when the key or value is absent.
+bool get_value(HKEY root, const std::string &path, const char *name, DWORD *type,
+               std::string *data);
+// The text of a REG_SZ/REG_EXPAND_SZ value up to its first NUL; "<absent>" when missing.
+std::string text_value(HKEY root, const std::string &path, const char *name);
+std::vector<std::string> value_names(HKEY root, const std::string &path);   // enumeration order
+std::vector<std::string> subkey_names(HKEY root, const std::string &path);  // enumeration order
+void delete_tree(HKEY root, const std::string &path);
+// RegOpenKeyExA on this key fails with ERROR_ACCESS_DENIED when it asks for any access
+// bit in mask (KEY_ALL_ACCESS's extra bits, for instance) that KEY_READ does not hold.
+void deny_access(HKEY root, const std::string &path, REGSAM mask);
+// HKEY_CLASSES_ROOT becomes a tree of its own instead of a view of HKLM\Software\Classes,
+// starting as a copy of it.
+void separate_classes_root();
+int open_keys();                   // registry handles open now
+int keys_deleted_while_open();     // RegDeleteKeyA calls that hit a key with an open handle
+
+// ---- Files. Windows paths (C:\WINDOWS\...) are compared without regard to case and map
+// onto the temporary host directory.
+std::string host_path(const std::string &windows_path);
+void write_file(const std::string &windows_path, const std::string &bytes,
+                DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+bool read_file(const std::string &windows_path, std::string *bytes);
+bool exists(const std::string &windows_path);
+void make_dir(const std::string &windows_path);
+DWORD attributes(const std::string &windows_path);  // INVALID_FILE_ATTRIBUTES when absent
+// A file held open by another program without sharing: DeleteFileA and MoveFileA on it
+// fail with ERROR_SHARING_VIOLATION, GetFileAttributesA still answers.
+void hold_in_use(const std::string &windows_path, bool held = true);
+struct PendingRename {
+    std::string from;
+    std::string to;  // empty: delete at boot
+    DWORD flags;
+};
+std::vector<PendingRename> pending_renames();  // from MoveFileExA with DELAY_UNTIL_REBOOT
+// Stream writes may add this many more bytes to the disk; a write that does not fit puts
+// what fits and fails (ERROR_DISK_FULL, errno ENOSPC). Negative: no limit (the default).
+void set_disk_space(long long bytes);
+int open_files();  // streams from sim_fopen not yet closed
+
+// ---- Console input. A key press is a key-down and a key-up event. Keys given to
+// type_ahead() are in the input queue at once; each press() is a batch that the user types
+// when the tool next waits for input with nothing queued (that is, at a blocking
+// ReadConsoleInputA); all events of one batch arrive together.
+INPUT_RECORD key_down(WORD vk, WORD scan, char ch, DWORD control = 0, WORD repeat = 1);
+INPUT_RECORD key_up(WORD vk, WORD scan, char ch, DWORD control = 0);
+INPUT_RECORD other_event(WORD type);  // mouse, focus, menu or window-size event
+// Events for typing one character the way a keyboard sends it (letters, digits, Enter,
+// Escape as char 0 with scan 0x01, Ctrl+C as char 3, upper case wrapped in Shift).
+std::vector<INPUT_RECORD> keystroke(char ch);
+void type_ahead(const std::vector<INPUT_RECORD> &events);
+void press(const std::vector<INPUT_RECORD> &events);
+void press_key(char ch);  // press(keystroke(ch))
+// Standard input counts as redirected: console calls on GetStdHandle(STD_INPUT_HANDLE) fail.
+void set_no_console();    // CONIN$ cannot be opened; console calls fail with ERROR_INVALID_HANDLE
+void set_stdout_console(bool console);  // whether GetConsoleMode on standard output succeeds
+DWORD console_mode();     // the console input mode now
+size_t queued_events();   // events still in the input queue
+size_t unread_batches();  // press() batches never delivered
+
+// ---- Shield device \\.\OrvFsh.
+void install_shield(int32_t state, bool refuse_query = false, bool refuse_set = false);
+struct Ioctl {
+    DWORD code;
+    std::string in;  // bytes passed in
+    DWORD disposition;  // creation disposition of the handle it went through
+};
+std::vector<Ioctl> ioctls();
+int device_opens();
+int32_t shield_state();  // the state the shield holds now
+int open_handles();  // device, token and console handles open now
+
+// ---- Shutdown. On the NT family ExitWindowsEx with EWX_SHUTDOWN or EWX_REBOOT fails with
+// ERROR_PRIVILEGE_NOT_HELD unless AdjustTokenPrivileges has enabled SeShutdownPrivilege
+// (through a token opened with TOKEN_ADJUST_PRIVILEGES).
+bool restart_requested();  // an accepted ExitWindowsEx with EWX_REBOOT
+UINT restart_flags();      // flags of the last accepted ExitWindowsEx
+// The user lacks the privilege: AdjustTokenPrivileges still returns TRUE, with
+// ERROR_NOT_ALL_ASSIGNED as the last error, and the privilege stays disabled.
+void deny_shutdown_privilege();
+
+// ---- What the tool wrote. Standard output is fully buffered like msvcrt's (also after
+// setvbuf with _IOLBF): text reaches out() only when flushed, at exit, or when the buffer
+// fills. Each flush is also recorded in the call record as "stdout" / "stderr" with the text.
+const std::string &out();
+const std::string &err();
+
+// ---- Call record and faults. Every simulated call appends one entry, its arguments
+// formatted as text: strings quoted, handles as HKEY_LOCAL_MACHINE / HKEY_CLASSES_ROOT /
+// hkey#N / handle#N, numbers in hexadecimal with 0x and lower-case digits (0xf003f), null
+// pointers as NULL, other pointers as out, except in/out sizes, shown as &0x200 (the value
+// passed in).
+struct Call {
+    std::string name;
+    std::string args;
+};
+const std::vector<Call> &calls();
+std::vector<std::string> call_names();
+int count(const std::string &name);
+// The nth call (from 1) of name whose formatted arguments contain arg_filter fails with
+// error (and every later one too when persist): registry calls return it, BOOL calls return
+// FALSE with it as the last error, handle calls INVALID_HANDLE_VALUE, count calls 0,
+// GetFileAttributesA INVALID_FILE_ATTRIBUTES, sim_fopen NULL. "write" names the writes of a
+// file stream opened by sim_fopen (one per output call: such streams are unbuffered, with
+// the path and text as args), "fclose" its close; "stdout" / "stderr" a flush of standard
+// output / error, whose text is then lost. The failing call is still recorded. Calls are
+// counted from this fail() on. GetLastError, SetLastError, GetCurrentProcess and SleepEx
+// are recorded and counted but have no failure to give.
+void fail(const std::string &name, int nth = 1, DWORD error = ERROR_ACCESS_DENIED,
+          bool persist = false, const std::string &arg_filter = "");
+// Number of calls made so far, counting every name: for sweeping faults over a run.
+int total_calls();
+// Fail the nth call of any name (counted as in total_calls) with error.
+void fail_nth_call(int nth, DWORD error);
+
+// ---- Running the tool. The tool's exit(), an endless sleep, and a blocking read with no
+// input left are turned into outcomes instead of ending or hanging the test process.
+struct Outcome {
+    enum Kind { RETURNED, EXITED, IDLE, BLOCKED } kind;
+    int code;  // the value returned or passed to exit()
+};
+Outcome run(int (*entry)());
+
+}  // namespace sim
+
+#endif

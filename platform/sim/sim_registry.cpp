@@ -1,0 +1,261 @@
+// The registry calls, with the edge cases measured under Wine (ANSI entry points).
+#include "platform/sim/sim_internal.h"
+
+#include <algorithm>
+
+using namespace sim::detail;
+
+namespace {
+
+bool nt_family() { return machine().system.family == sim::FAMILY_NT; }
+
+bool is_string(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// The key behind a root or an open handle. On the NT family a handle grants only the
+// access it was opened with; the 9x family does not check.
+LONG resolve(HKEY hkey, REGSAM need, KeyPtr *key) {
+    if (KeyPtr root = root_key(hkey)) {
+        *key = root;
+        return ERROR_SUCCESS;
+    }
+    auto &handles = machine().registry.handles;
+    auto it = handles.find(key_handle_number(hkey));
+    if (it == handles.end()) return ERROR_INVALID_HANDLE;
+    if (it->second.key->deleted) return kErrorKeyDeleted;
+    if (nt_family() && (need & ~it->second.access)) return ERROR_ACCESS_DENIED;
+    *key = it->second.key;
+    return ERROR_SUCCESS;
+}
+
+// Windows of the NT family ends string data with a NUL when the caller's buffer has room
+// and the stored data lacks one; a full buffer stays unterminated.
+void terminate_if_room(BYTE *data, DWORD length, DWORD size) {
+    if (length < size && data[length - 1]) data[length] = 0;
+}
+
+// Copies value data the way RegQueryValueExA and RegEnumValueA do: nothing at all when it
+// does not fit; an empty string leaves the buffer as it was.
+LONG copy_data(const Value &value, BYTE *data, DWORD size) {
+    const DWORD length = static_cast<DWORD>(value.data.size());
+    if (!data || (is_string(value.type) && length == 0)) return ERROR_SUCCESS;
+    if (length > size) return ERROR_MORE_DATA;
+    std::copy(value.data.begin(), value.data.end(), data);
+    if (is_string(value.type)) terminate_if_room(data, length, size);
+    return ERROR_SUCCESS;
+}
+
+LONG query_value(const Key &key, const char *name, DWORD *type, BYTE *data, DWORD *size) {
+    auto it = key.values.find(name ? name : "");
+    if (it == key.values.end()) return ERROR_FILE_NOT_FOUND;
+    const LONG status = copy_data(it->second, data, size ? *size : 0);
+    if (type) *type = it->second.type;
+    if (size) *size = static_cast<DWORD>(it->second.data.size());
+    return status;
+}
+
+// A name too long for the buffer comes back cut to size - 1 characters.
+LONG copy_name(const std::string &name, char *buffer, DWORD *size) {
+    if (name.size() >= *size) {
+        if (*size) {
+            name.copy(buffer, *size - 1);
+            buffer[*size - 1] = 0;
+        }
+        return ERROR_MORE_DATA;
+    }
+    name.copy(buffer, name.size());
+    buffer[name.size()] = 0;
+    *size = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+}
+
+std::string format_data(DWORD type, const BYTE *data, DWORD size) {
+    if (!data) return "NULL";
+    const char *text = reinterpret_cast<const char *>(data);
+    if (is_string(type)) return "\"" + std::string(text, strnlen(text, size)) + "\"";
+    std::string bytes = "{";
+    for (DWORD i = 0; i < size; ++i) {
+        char hex[4];
+        snprintf(hex, sizeof hex, i ? " %02x" : "%02x", data[i]);
+        bytes += hex;
+    }
+    return bytes + "}";
+}
+
+// The key a RegSetValueA call writes to, made when a missing sub_key is named.
+LONG value_target(HKEY hkey, LPCSTR sub_key, KeyPtr *target) {
+    if (!sub_key || !*sub_key) return resolve(hkey, KEY_SET_VALUE, target);
+    KeyPtr base;
+    if (LONG error = resolve(hkey, 0, &base)) return error;
+    *target = find_key(base, sub_key);
+    if (*target) return denied(**target, KEY_SET_VALUE) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    if (LONG error = resolve(hkey, KEY_CREATE_SUB_KEY, &base)) return error;
+    *target = create_key(base, sub_key);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
+    auto fault = record("RegOpenKeyExA",
+                        Args().key(key).text(sub_key).hex(options).hex(desired).pointer(result));
+    if (result) *result = nullptr;
+    if (fault) return static_cast<LONG>(*fault);
+    if (!result) return ERROR_INVALID_PARAMETER;
+    KeyPtr base;
+    if (LONG error = resolve(key, 0, &base)) return error;
+    KeyPtr target = find_key(base, sub_key ? sub_key : "");
+    if (!target) return ERROR_FILE_NOT_FOUND;
+    if (denied(*target, desired)) return ERROR_ACCESS_DENIED;
+    *result = new_key_handle(target, desired);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueA(HKEY key, LPCSTR sub_key, LPSTR data, PLONG data_size) {
+    auto fault =
+        record("RegQueryValueA", Args().key(key).text(sub_key).pointer(data).size(data_size));
+    if (fault) return static_cast<LONG>(*fault);
+    if (data && !data_size) return ERROR_INVALID_PARAMETER;
+    const bool named = sub_key && *sub_key;
+    KeyPtr target;
+    if (LONG error = resolve(key, named ? 0 : KEY_QUERY_VALUE, &target)) return error;
+    if (named && !(target = find_key(target, sub_key))) return ERROR_FILE_NOT_FOUND;
+    DWORD *size = reinterpret_cast<DWORD *>(data_size);
+    LONG status = query_value(*target, nullptr, nullptr, reinterpret_cast<BYTE *>(data), size);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        // An unset default value reads as an empty text.
+        if (data) *data = 0;
+        if (size) *size = 1;
+        status = ERROR_SUCCESS;
+    }
+    return status;
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD data_size) {
+    auto fault = record(
+        "RegQueryValueExA",
+        Args().key(key).text(name).pointer(reserved).pointer(type).pointer(data).size(data_size));
+    if (fault) return static_cast<LONG>(*fault);
+    if ((data && !data_size) || reserved) return ERROR_INVALID_PARAMETER;
+    KeyPtr target;
+    if (LONG error = resolve(key, KEY_QUERY_VALUE, &target)) return error;
+    return query_value(*target, name, type, data, data_size);
+}
+
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD data_size) {
+    auto fault = record("RegEnumValueA", Args()
+                                             .key(key)
+                                             .hex(index)
+                                             .pointer(name)
+                                             .size(name_size)
+                                             .pointer(reserved)
+                                             .pointer(type)
+                                             .pointer(data)
+                                             .size(data_size));
+    if (fault) return static_cast<LONG>(*fault);
+    if ((data && !data_size) || (name && !name_size) || reserved) return ERROR_INVALID_PARAMETER;
+    KeyPtr target;
+    if (LONG error = resolve(key, KEY_QUERY_VALUE, &target)) return error;
+    if (index >= target->values.size()) return ERROR_NO_MORE_ITEMS;
+    const Value &value = std::next(target->values.begin(), index)->second;
+    // The data is looked at first: when it does not fit, not even the name is written.
+    LONG status = copy_data(value, data, data_size ? *data_size : 0);
+    if (name && status == ERROR_SUCCESS) status = copy_name(value.name, name, name_size);
+    if (type) *type = value.type;
+    if (data_size) *data_size = static_cast<DWORD>(value.data.size());
+    return status;
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
+                   LPSTR class_name, LPDWORD class_size, PFILETIME last_write) {
+    auto fault = record("RegEnumKeyExA", Args()
+                                             .key(key)
+                                             .hex(index)
+                                             .pointer(name)
+                                             .size(name_size)
+                                             .pointer(reserved)
+                                             .pointer(class_name)
+                                             .size(class_size)
+                                             .pointer(last_write));
+    if (fault) return static_cast<LONG>(*fault);
+    if (!name || !name_size || reserved) return ERROR_INVALID_PARAMETER;
+    KeyPtr target;
+    if (LONG error = resolve(key, KEY_ENUMERATE_SUB_KEYS, &target)) return error;
+    if (index >= target->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string &sub = std::next(target->subkeys.begin(), index)->second->name;
+    // Keys made here have no class: an empty class text needs one byte.
+    if (sub.size() >= *name_size || (class_name && class_size && *class_size == 0))
+        return ERROR_MORE_DATA;
+    copy_name(sub, name, name_size);
+    if (class_size) {
+        *class_size = 0;
+        if (class_name) *class_name = 0;
+    }
+    if (last_write) *last_write = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueA(HKEY key, LPCSTR sub_key, DWORD type, LPCSTR data, DWORD data_size) {
+    auto fault =
+        record("RegSetValueA", Args().key(key).text(sub_key).hex(type).text(data).hex(data_size));
+    if (fault) return static_cast<LONG>(*fault);
+    if (type != REG_SZ || !data) return ERROR_INVALID_PARAMETER;
+    KeyPtr target;
+    if (LONG error = value_target(key, sub_key, &target)) return error;
+    // The length passed is ignored: the text and its NUL are stored.
+    put_value(*target, "", REG_SZ, std::string(data, strlen(data) + 1));
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                    DWORD data_size) {
+    auto fault = record("RegSetValueExA", Args()
+                                              .key(key)
+                                              .text(name)
+                                              .hex(reserved)
+                                              .hex(type)
+                                              .raw(format_data(type, data, data_size))
+                                              .hex(data_size));
+    if (fault) return static_cast<LONG>(*fault);
+    if (!data && data_size) return ERROR_INVALID_PARAMETER;
+    KeyPtr target;
+    if (LONG error = resolve(key, KEY_SET_VALUE, &target)) return error;
+    const char *bytes = reinterpret_cast<const char *>(data);
+    put_value(*target, name ? name : "", type, data ? std::string(bytes, data_size) : "");
+    return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY key, LPCSTR name) {
+    auto fault = record("RegDeleteValueA", Args().key(key).text(name));
+    if (fault) return static_cast<LONG>(*fault);
+    KeyPtr target;
+    if (LONG error = resolve(key, KEY_SET_VALUE, &target)) return error;
+    return target->values.erase(name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
+    auto fault = record("RegDeleteKeyA", Args().key(key).text(sub_key));
+    if (fault) return static_cast<LONG>(*fault);
+    if (!sub_key) return ERROR_INVALID_PARAMETER;
+    KeyPtr base;
+    if (LONG error = resolve(key, 0, &base)) return error;
+    KeyPtr target = find_key(base, sub_key);
+    if (!target) return ERROR_FILE_NOT_FOUND;
+    if (is_root(target.get()) || denied(*target, kDeleteAccess)) return ERROR_ACCESS_DENIED;
+    // The NT family deletes leaf keys only; the 9x family takes the whole tree.
+    if (!target->subkeys.empty() && nt_family()) return ERROR_ACCESS_DENIED;
+    if (handles_within(*target) > 0) ++machine().registry.deleted_while_open;
+    remove_key(target);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+    auto fault = record("RegCloseKey", Args().key(key));
+    // A failed close still lets go of the handle: the caller cannot do anything else.
+    const bool known = root_key(key) || machine().registry.handles.erase(key_handle_number(key));
+    if (fault) return static_cast<LONG>(*fault);
+    return known ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

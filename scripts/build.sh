@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the Windows program (build/win32) and the host tests (build/host).
+# Usage: scripts/build.sh [win32|host|all]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what=${1:-all}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+if [ "$what" = win32 ] || [ "$what" = all ]; then
+  cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+  cmake --build build/win32 -j "$jobs"
+fi
+if [ "$what" = host ] || [ "$what" = all ]; then
+  cmake -S . -B build/host >/dev/null
+  cmake --build build/host -j "$jobs"
+fi

@@ -1,0 +1,170 @@
+// Deletion at the next boot: the NT family's pending move, and the WININIT.INI edit of
+// the 9x family, byte for byte.
+#include "tests/tool_fixture.h"
+
+#include "clean/boot_delete.h"
+
+namespace {
+
+const char *const ENTRY = "NUL=" WORM_PATH "\r\n";
+
+struct WininitCase {
+    const char *name;
+    const char *before;  // NULL: no WININIT.INI
+    size_t before_size;
+    std::string after;
+};
+
+void PrintTo(const WininitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+#define BYTES(text) text, sizeof(text) - 1
+
+class WininitTest : public ToolTest, public ::testing::WithParamInterface<WininitCase> {
+protected:
+    void SetUp() override
+    {
+        ToolTest::SetUp();
+        sim::set_family(sim::FAMILY_9X);
+    }
+};
+
+TEST_P(WininitTest, EntryLandsFirstInTheRenameSection)
+{
+    const WininitCase &c = GetParam();
+    if (c.before != NULL)
+        sim::write_file(WININIT_INI, std::string(c.before, c.before_size), FILE_ATTRIBUTE_READONLY);
+    schedule_delete_at_boot(WORM_PATH, NULL);
+    std::string after;
+    ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
+    EXPECT_EQ(c.after, after);
+    EXPECT_FALSE(sim::exists(WININIT_NEW));
+    EXPECT_EQ(0, sim::count("MoveFileExA"));
+}
+
+const std::string LONG_LINE = "x=" + std::string(1198, 'y');
+
+INSTANTIATE_TEST_SUITE_P(
+    Wininit, WininitTest,
+    ::testing::Values(
+        WininitCase{"Absent", NULL, 0, std::string("[rename]\r\n") + ENTRY},
+        WininitCase{"Empty", BYTES(""), std::string("[rename]\r\n") + ENTRY},
+        WininitCase{"NoRenameSection", BYTES("[other]\r\na=b\r\n"),
+                    std::string("[other]\r\na=b\r\n[rename]\r\n") + ENTRY},
+        WininitCase{"NoFinalLineEnd", BYTES("[other]\r\na=b"),
+                    std::string("[other]\r\na=b\r\n[rename]\r\n") + ENTRY},
+        WininitCase{"MixedCaseHeaderWithBlanksAndComment",
+                    BYTES("[x]\r\n  [ReNaMe] ; pending\r\nNUL=C:\\old.tmp\r\n"),
+                    std::string("[x]\r\n  [ReNaMe] ; pending\r\n") + ENTRY + "NUL=C:\\old.tmp\r\n"},
+        WininitCase{"ExistingEntriesFollowUnchanged",
+                    BYTES("[rename]\r\nNUL=C:\\a.tmp\r\nC:\\new.dll=C:\\new.tmp\r\n"),
+                    std::string("[rename]\r\n") + ENTRY + "NUL=C:\\a.tmp\r\nC:\\new.dll=C:\\new.tmp\r\n"},
+        WininitCase{"TwoHeaders", BYTES("[rename]\r\na=b\r\n[RENAME]\r\nc=d\r\n"),
+                    std::string("[rename]\r\n") + ENTRY + "a=b\r\n[RENAME]\r\nc=d\r\n"},
+        WininitCase{"LfOnlyLinesGainCr", BYTES("[rename]\na=b\n"),
+                    std::string("[rename]\r\n") + ENTRY + "a=b\r\n"},
+        WininitCase{"NothingAfterEndOfFileByte", BYTES("[rename]\r\na=b\r\n\x1a" "junk\r\n"),
+                    std::string("[rename]\r\n") + ENTRY + "a=b\r\n"},
+        WininitCase{"HeaderLastWithoutLineEnd", BYTES("a=b\r\n[rename]"),
+                    std::string("a=b\r\n[rename]\r\n") + ENTRY},
+        WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
+                    std::string("[rename]\r\n") + ENTRY + std::string("x=\0y\r\n", 6)}),
+    [](const ::testing::TestParamInfo<WininitCase> &info) { return info.param.name; });
+
+TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
+{
+    sim::set_family(sim::FAMILY_9X);
+    // The header text lies inside a line longer than one read: the entry still waits for
+    // that line's end.
+    std::string header_in_long_line = std::string(600, 'z') + "[rename]" + std::string(600, 'z');
+    sim::write_file(WININIT_INI, "[rename]\r\n" + LONG_LINE + "\r\n" + header_in_long_line + "\r\n");
+    schedule_delete_at_boot(WORM_PATH, NULL);
+    std::string after;
+    sim::read_file(WININIT_INI, &after);
+    EXPECT_EQ("[rename]\r\n" + std::string(ENTRY) + LONG_LINE + "\r\n" + header_in_long_line + "\r\n", after);
+
+    sim::write_file(WININIT_INI, header_in_long_line + "\r\nz=1\r\n");
+    schedule_delete_at_boot(WORM_PATH, NULL);
+    sim::read_file(WININIT_INI, &after);
+    EXPECT_EQ(header_in_long_line + "\r\n" + ENTRY + "z=1\r\n", after);
+}
+
+TEST_F(ToolTest, NewNameTakesThePlaceOfNul)
+{
+    sim::set_family(sim::FAMILY_9X);
+    schedule_delete_at_boot(WORM_PATH, "C:\\WINDOWS\\SYSTEM32\\FILES32.OLD");
+    std::string after;
+    sim::read_file(WININIT_INI, &after);
+    EXPECT_EQ("[rename]\r\nC:\\WINDOWS\\SYSTEM32\\FILES32.OLD=" WORM_PATH "\r\n", after);
+}
+
+struct WriteFailure {
+    const char *name;
+    const char *call;
+    int nth;
+};
+
+void PrintTo(const WriteFailure &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class WininitWriteFailureTest : public ToolTest, public ::testing::WithParamInterface<WriteFailure> {};
+
+TEST_P(WininitWriteFailureTest, UsersFileStaysExactlyAsItWas)
+{
+    sim::set_family(sim::FAMILY_9X);
+    std::string before = "[rename]\r\nNUL=C:\\installer.tmp\r\n" + LONG_LINE + "\r\n";
+    for (int i = 0; i < 20; i++)
+        before += "line" + std::to_string(i) + "=" + std::string(300, 'v') + "\r\n";
+    sim::write_file(WININIT_INI, before);
+    sim::fail(GetParam().call, GetParam().nth, ERROR_DISK_FULL, true);
+    schedule_delete_at_boot(WORM_PATH, NULL);
+    std::string after;
+    ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(sim::exists(WININIT_NEW));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wininit, WininitWriteFailureTest,
+                         ::testing::Values(WriteFailure{"FirstWrite", "write", 1},
+                                           WriteFailure{"SecondWrite", "write", 2},
+                                           WriteFailure{"Close", "fclose", 2},
+                                           WriteFailure{"UnreadableIni", "fopen", 1}),
+                         [](const ::testing::TestParamInfo<WriteFailure> &info) { return info.param.name; });
+
+TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
+{
+    sim::set_family(sim::FAMILY_9X);
+    sim::write_file(WININIT_INI, "[rename]\r\na=b\r\n");
+    sim::fail("fopen", 1, ERROR_ACCESS_DENIED, false, "WININIT.NEW");
+    schedule_delete_at_boot(WORM_PATH, NULL);
+    std::string after;
+    sim::read_file(WININIT_INI, &after);
+    EXPECT_EQ("[rename]\r\na=b\r\n", after);
+    EXPECT_FALSE(sim::exists(WININIT_NEW));
+    EXPECT_EQ(0, sim::count("DeleteFileA") + sim::count("MoveFileA"));
+}
+
+TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)
+{
+    sim::set_family(sim::FAMILY_9X);
+    for (std::string dir : {std::string(""), "C:\\" + std::string(250, 'W')}) {
+        sim::set_windows_dir(dir);
+        schedule_delete_at_boot(WORM_PATH, NULL);
+        EXPECT_EQ(0, sim::count("fopen")) << dir.size();
+    }
+}
+
+TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
+{
+    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "MoveFileExA"}), sim::call_names());
+    ASSERT_EQ(1u, sim::pending_renames().size());
+    EXPECT_EQ(5u, sim::pending_renames()[0].flags);
+    EXPECT_FALSE(sim::exists(WININIT_INI));
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// Deleting a key with everything below it.
+#include "tests/tool_fixture.h"
+
+#include "clean/key_tree.h"
+
+namespace {
+
+class KeyTreeTest : public ToolTest, public ::testing::WithParamInterface<sim::Family> {
+protected:
+    void SetUp() override
+    {
+        ToolTest::SetUp();
+        sim::set_family(GetParam());
+    }
+
+    // The indexes at which the walk of one key asked for a subkey, in order.
+    static std::vector<std::string> enum_indexes(const std::string &handle)
+    {
+        std::vector<std::string> indexes;
+        for (const sim::Call &call : sim::calls()) {
+            if (call.name == "RegEnumKeyExA" && call.args.compare(0, handle.size() + 2, handle + ", ") == 0)
+                indexes.push_back(call.args.substr(handle.size() + 2, call.args.find(',', handle.size() + 2) - handle.size() - 2));
+        }
+        return indexes;
+    }
+};
+
+TEST_P(KeyTreeTest, LeafKey)
+{
+    sim::create_key(HKEY_CLASSES_ROOT, ".dl");
+    EXPECT_EQ(1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ(1, sim::count("RegEnumKeyExA"));
+    EXPECT_EQ(0, sim::open_keys());
+}
+
+TEST_P(KeyTreeTest, EverySubkeyIsReadAtIndexZero)
+{
+    for (const char *sub : {".dl\\a", ".dl\\b", ".dl\\c"})
+        sim::create_key(HKEY_CLASSES_ROOT, sub);
+    EXPECT_EQ(1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ((std::vector<std::string>{"0x0", "0x0", "0x0", "0x0"}), enum_indexes("hkey#1"));
+}
+
+TEST_P(KeyTreeTest, UndeletableSubkeyIsPassedOver)
+{
+    for (const char *sub : {".dl\\a", ".dl\\b", ".dl\\c"})
+        sim::create_key(HKEY_CLASSES_ROOT, sub);
+    sim::fail("RegDeleteKeyA", 1, ERROR_ACCESS_DENIED, true, "\"a\"");
+    LONG result = delete_key_tree(HKEY_CLASSES_ROOT, ".dl");
+    EXPECT_EQ((std::vector<std::string>{"0x0", "0x1", "0x1", "0x1"}), enum_indexes("hkey#1"));
+    if (GetParam() == sim::FAMILY_NT) {
+        EXPECT_EQ((std::vector<std::string>{"a"}), sim::subkey_names(HKEY_CLASSES_ROOT, ".dl"));
+        // NT refuses to delete a key that still has a subkey: the failure reaches the caller.
+        EXPECT_EQ(0, result);
+        EXPECT_TRUE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    } else {
+        // 9x deletes the rest of the tree with the key.
+        EXPECT_EQ(1, result);
+        EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    }
+}
+
+TEST_P(KeyTreeTest, UnopenableListedSubkeyDoesNotStopTheWalk)
+{
+    for (const char *sub : {".dl\\a", ".dl\\b"})
+        sim::create_key(HKEY_CLASSES_ROOT, sub);
+    sim::deny_access(HKEY_CLASSES_ROOT, ".dl\\a", KEY_SET_VALUE);
+    LONG result = delete_key_tree(HKEY_CLASSES_ROOT, ".dl");
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl\\b"));
+    EXPECT_EQ(3u, enum_indexes("hkey#1").size());
+    EXPECT_EQ(GetParam() == sim::FAMILY_NT ? 0 : 1, result);
+}
+
+TEST_P(KeyTreeTest, DeepTreeGoesBottomUpAndNeverWhileOpen)
+{
+    sim::create_key(HKEY_CLASSES_ROOT, ".dl\\shell\\open\\command");
+    sim::create_key(HKEY_CLASSES_ROOT, ".dl\\shell\\print\\command");
+    sim::create_key(HKEY_CLASSES_ROOT, ".dl\\DefaultIcon");
+    EXPECT_EQ(1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ(0, sim::keys_deleted_while_open());
+    EXPECT_EQ(0, sim::open_keys());
+    std::vector<std::string> deleted;
+    for (const sim::Call &call : sim::calls()) {
+        if (call.name == "RegDeleteKeyA")
+            deleted.push_back(call.args.substr(call.args.find('"')));
+    }
+    EXPECT_EQ((std::vector<std::string>{"\"DefaultIcon\"", "\"command\"", "\"open\"", "\"command\"",
+                                        "\"print\"", "\"shell\"", "\".dl\""}),
+              deleted);
+}
+
+TEST_P(KeyTreeTest, MissingKeyGivesOneAndChangesNothing)
+{
+    EXPECT_EQ(1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ(0, sim::count("RegEnumKeyExA"));
+    EXPECT_EQ(0, sim::count("RegDeleteKeyA"));
+    EXPECT_EQ(0, sim::count("RegCloseKey"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, KeyTreeTest, ::testing::Values(sim::FAMILY_NT, sim::FAMILY_9X),
+                         [](const ::testing::TestParamInfo<sim::Family> &info) {
+                             return info.param == sim::FAMILY_NT ? "NT" : "Win9x";
+                         });
+
+}  // namespace

@@ -1,0 +1,171 @@
+// Removal and repair of the links: what each step leaves behind and which bit it reports.
+#include "tests/tool_fixture.h"
+
+#include "clean/link_removal.h"
+
+namespace {
+
+std::string ini_line(const char *path, const char *section, const char *key)
+{
+    char value[600];
+    DWORD count = GetPrivateProfileStringA(section, key, "<absent>", value, sizeof value, path);
+    return std::string(value, count);
+}
+
+class LinkRemovalTest : public ToolTest {};
+
+TEST_F(LinkRemovalTest, FullyInfectedMachineIsRepaired)
+{
+    plant_links(ALL_LINKS);
+    std::string win_ini_before;
+    sim::read_file(WIN_INI, &win_ini_before);
+
+    EXPECT_EQ(ALL_LINKS & ~LINK_CLASSES_EXE_COMMAND, remove_worm_links());
+
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(sim::get_value(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL, &type, &data));
+    EXPECT_EQ(REG_SZ, type);
+    EXPECT_EQ(std::string("\"%1\" %*", 8), data);
+    EXPECT_EQ((std::vector<std::string>{"ScanRegistry"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ((std::vector<std::string>{"LoadPowerProfile"}),
+              sim::value_names(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY));
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_FALSE(sim::key_exists(HKEY_LOCAL_MACHINE, "Software\\Classes\\.dl"));
+    EXPECT_EQ("", ini_line(WIN_INI, "windows", "run"));
+    EXPECT_EQ("Explorer.exe", ini_line(SYSTEM_INI, "boot", "shell"));
+    EXPECT_EQ("(None)", ini_line(WIN_INI, "Desktop", "Wallpaper"));
+    EXPECT_EQ("system.drv", ini_line(SYSTEM_INI, "boot", "system.drv"));
+    EXPECT_EQ(0u, probe_worm_links());
+    EXPECT_EQ(0, sim::open_keys());
+    EXPECT_EQ(0, sim::keys_deleted_while_open());
+}
+
+struct RefusalCase {
+    const char *name;
+    const char *call;
+    const char *args;
+    worm_link_mask lost;
+};
+
+void PrintTo(const RefusalCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RefusalTest : public ToolTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalTest, OnlyTheRefusedStepsBitIsClear)
+{
+    const RefusalCase &c = GetParam();
+    plant_links(ALL_LINKS);
+    sim::fail(c.call, 1, ERROR_ACCESS_DENIED, true, c.args);
+    worm_link_mask removed = remove_worm_links();
+    EXPECT_EQ((ALL_LINKS & ~LINK_CLASSES_EXE_COMMAND) & ~c.lost, removed);
+    // Every other link is repaired all the same.
+    EXPECT_EQ(c.lost & ~LINK_CLASSES_EXE_COMMAND,
+              probe_worm_links() & ~LINK_CLASSES_EXE_COMMAND);
+    EXPECT_EQ(0, sim::open_keys());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, RefusalTest,
+    ::testing::Values(
+        RefusalCase{"CommandOpen", "RegOpenKeyExA", "CLASSES\\exefile\\shell\\open\\command\", 0x0, 0xf003f",
+                    LINK_MACHINE_EXE_COMMAND},
+        RefusalCase{"CommandSet", "RegSetValueExA", "", LINK_MACHINE_EXE_COMMAND},
+        RefusalCase{"ValueDeletion", "RegDeleteValueA", "", LINK_RUNSERVICES | LINK_RUN},
+        RefusalCase{"RunOpen", "RegOpenKeyExA", "CurrentVersion\\Run\", 0x0, 0xf003f", LINK_RUN},
+        RefusalCase{"ClassKeyDeletion", "RegDeleteKeyA", "\".dl\"", LINK_DL_CLASS},
+        RefusalCase{"ClassKeyOpen", "RegOpenKeyExA", "\".dl\", 0x0, 0xf003f", LINK_DL_CLASS},
+        RefusalCase{"WinIniWrite", "WritePrivateProfileStringA", "WIN.INI", LINK_WININI_RUN},
+        RefusalCase{"SystemIniWrite", "WritePrivateProfileStringA", "SYSTEM.INI", LINK_SYSINI_SHELL},
+        RefusalCase{"NoFullAccessAnywhere", "RegOpenKeyExA", "0xf003f",
+                    LINK_MACHINE_EXE_COMMAND | LINK_RUNSERVICES | LINK_RUN | LINK_DL_CLASS}),
+    [](const ::testing::TestParamInfo<RefusalCase> &info) { return info.param.name; });
+
+TEST_F(LinkRemovalTest, DeniedFullAccessByKeySecurity)
+{
+    plant_links(ALL_LINKS);
+    sim::deny_access(HKEY_LOCAL_MACHINE, RUN_KEY, KEY_SET_VALUE);
+    EXPECT_EQ(ALL_LINKS & ~(LINK_CLASSES_EXE_COMMAND | LINK_RUN), remove_worm_links());
+    EXPECT_EQ(LINK_RUN, probe_worm_links());
+}
+
+TEST_F(LinkRemovalTest, OnlyTheFirstMarkedValueGoesAndTheRestKeepTheirOrder)
+{
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a_clean", "clean.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b_worm", "tavrel1.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "c_TAVREL_name", "innocent.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "d_worm", "TAVREL2.exe");
+    EXPECT_EQ(LINK_RUN, remove_worm_links());
+    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name", "d_worm"}),
+              sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ("innocent.exe", sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "c_TAVREL_name"));
+    // The second one goes on the next run.
+    EXPECT_EQ(LINK_RUN, remove_worm_links());
+    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name"}),
+              sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+}
+
+TEST_F(LinkRemovalTest, RefusedValueDeletionStillEndsTheWalk)
+{
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", "tavrel1.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b", "tavrel2.exe");
+    sim::fail("RegDeleteValueA");
+    EXPECT_EQ(0u, remove_worm_links());
+    EXPECT_EQ(1, sim::count("RegDeleteValueA"));
+    EXPECT_EQ(2u, sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY).size());
+}
+
+TEST_F(LinkRemovalTest, IniRepairsReplaceTheWholeValue)
+{
+    sim::write_file(WIN_INI, "; user's comment\r\n[windows]\r\nload=\r\nrun=notepad.exe tavrel.exe calc.exe\r\n");
+    sim::write_file(SYSTEM_INI, "[boot]\r\nshell=Explorer.exe marked_tavrel.exe\r\n[drivers]\r\nwave=mmdrv.dll\r\n");
+    EXPECT_EQ(LINK_WININI_RUN | LINK_SYSINI_SHELL, remove_worm_links());
+    std::string win_ini, system_ini;
+    sim::read_file(WIN_INI, &win_ini);
+    sim::read_file(SYSTEM_INI, &system_ini);
+    EXPECT_EQ("; user's comment\r\n[windows]\r\nload=\r\nrun=\r\n", win_ini);
+    EXPECT_EQ("[boot]\r\nshell=Explorer.exe\r\n[drivers]\r\nwave=mmdrv.dll\r\n", system_ini);
+}
+
+TEST_F(LinkRemovalTest, UnmarkedEntriesAreNeverWritten)
+{
+    sim::write_file(WIN_INI, "[windows]\r\nrun=notepad.exe\r\n");
+    sim::write_file(SYSTEM_INI, "[boot]\r\nshell=progman.exe\r\n");
+    sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, "\"%1\" %* /custom");
+    EXPECT_EQ(0u, remove_worm_links());
+    EXPECT_EQ(0, sim::count("WritePrivateProfileStringA"));
+    EXPECT_EQ(0, sim::count("RegSetValueExA") + sim::count("RegSetValueA"));
+    EXPECT_EQ("\"%1\" %* /custom", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
+}
+
+TEST_F(LinkRemovalTest, ExpandableCommandIsRepairedWithItsType)
+{
+    sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL,
+                  "%SystemRoot%\\SYSTEM32\\FILES32.VXD \"%1\" %*", REG_EXPAND_SZ);
+    EXPECT_EQ(LINK_MACHINE_EXE_COMMAND, remove_worm_links());
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(sim::get_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, &type, &data));
+    EXPECT_EQ(REG_EXPAND_SZ, type);
+    EXPECT_EQ(std::string("\"%1\" %*", 8), data);
+}
+
+TEST_F(LinkRemovalTest, CommandDirectlyUnderTheMachineRootSetsItsOwnBit)
+{
+    sim::set_text(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
+    EXPECT_EQ(LINK_CLASSES_EXE_COMMAND, remove_worm_links());
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL));
+}
+
+TEST_F(LinkRemovalTest, CommandOf512BytesIsBoundedAndRepaired)
+{
+    std::string command = std::string(501, 'x') + "FILES32.VXD";  // 512 bytes, no NUL
+    sim::set_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, REG_SZ, command);
+    EXPECT_EQ(LINK_MACHINE_EXE_COMMAND, remove_worm_links());
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// The run from banner to exit code: transcripts, exit codes and what the machine looks
+// like afterwards, for each way through the flow.
+#include "tests/tool_fixture.h"
+
+#include "frontend/messages.h"
+#include "frontend/removal_flow.h"
+
+namespace {
+
+class FlowTest : public ToolTest {};
+
+TEST_F(FlowTest, CleanMachineSaysNotFoundAndWaitsForAKey)
+{
+    plant_clean_ini_files();
+    sim::press_key('x');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ(lines({MSG_BANNER, "Worm Tavrel_Moss not found on this computer.", "Exiting...",
+                     "Press any key to exit . . ."}),
+              sim::out());
+    EXPECT_EQ("", sim::err());
+    EXPECT_EQ(0u, sim::unread_batches());
+}
+
+TEST_F(FlowTest, BannerNamesTheVersionFirst)
+{
+    sim::press_key('x');
+    run_tool();
+    EXPECT_EQ(0u, sim::out().find("Tavrel_Moss remover, vers. 0.09  "));
+}
+
+struct FoundCase {
+    const char *name;
+    bool file;
+    worm_link_mask links;
+    const char *found_line;
+    const char *file_line;
+};
+
+void PrintTo(const FoundCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FoundTest : public ToolTest, public ::testing::WithParamInterface<FoundCase> {};
+
+TEST_P(FoundTest, YesRemovesWhatWasFound)
+{
+    const FoundCase &c = GetParam();
+    if (c.file)
+        plant_worm_file();
+    plant_links(c.links);
+    sim::press_key('y');
+    sim::press_key(' ');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ(lines({MSG_BANNER, c.found_line, "Continue with removing(Y/N)?", "Removing...",
+                     "Registry/.ini links successfully removed.", c.file_line,
+                     "Press any key to exit . . ."}),
+              sim::out());
+    EXPECT_FALSE(sim::exists(WORM_PATH));
+    EXPECT_EQ(0u, probe_worm_links());
+    // The pause of ten seconds comes once, after "Removing...".
+    EXPECT_EQ(1, count_calls("SleepEx", "0x2710"));
+    EXPECT_EQ(c.links != 0 ? 1 : 0, count_calls("RegOpenKeyExA", "0xf003f") > 0 ? 1 : 0);
+    EXPECT_EQ(0, sim::open_keys());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flow, FoundTest,
+    ::testing::Values(
+        FoundCase{"FileAndLinks", true, ALL_LINKS, "worm Tavrel_Moss found.",
+                  "Worm Tavrel_Moss successfully removed."},
+        FoundCase{"FileOnly", true, 0, "Only parts of worm Tavrel_Moss found.",
+                  "Worm Tavrel_Moss successfully removed."},
+        FoundCase{"LinksOnly", false, ALL_LINKS, "Only parts of worm Tavrel_Moss found.",
+                  "Worm Tavrel_Moss partialy removed."},
+        FoundCase{"OneIniLink", false, LINK_WININI_RUN, "Only parts of worm Tavrel_Moss found.",
+                  "Worm Tavrel_Moss partialy removed."}),
+    [](const ::testing::TestParamInfo<FoundCase> &info) { return info.param.name; });
+
+TEST_F(FlowTest, FileOnlyNeverTouchesTheLinks)
+{
+    plant_worm_file();
+    sim::press_key('Y');
+    sim::press_key('x');
+    run_tool();
+    EXPECT_EQ(0, count_calls("RegOpenKeyExA", "0xf003f"));
+    EXPECT_EQ(0, sim::count("WritePrivateProfileStringA"));
+}
+
+TEST_F(FlowTest, NoDeclinesAndChangesNothing)
+{
+    plant_worm_file();
+    plant_links(ALL_LINKS);
+    sim::press_key('n');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
+    EXPECT_EQ(1, outcome.code);
+    EXPECT_EQ(lines({MSG_BANNER, "worm Tavrel_Moss found.", "Continue with removing(Y/N)?"}),
+              sim::out());
+    EXPECT_TRUE(sim::exists(WORM_PATH));
+    EXPECT_EQ(ALL_LINKS, probe_worm_links());
+    EXPECT_EQ(0, sim::count("SleepEx"));
+}
+
+TEST_F(FlowTest, OtherKeysAtTheQuestionAreIgnoredWithoutOutput)
+{
+    plant_worm_file();
+    for (char key : {'1', '\r', 'q', '\x1b', '\x03', ' '})
+        sim::press_key(key);
+    // An arrow key: no character, so it gives 0 and then its scan code 0x48.
+    sim::press({sim::key_down(0x26, 0x48, 0, ENHANCED_KEY), sim::key_up(0x26, 0x48, 0, ENHANCED_KEY)});
+    // Shift alone answers nothing.
+    sim::press({sim::key_down(VK_SHIFT, 0x2A, 0), sim::key_up(VK_SHIFT, 0x2A, 0)});
+    sim::press_key('N');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(1, outcome.code);
+    EXPECT_EQ(lines({MSG_BANNER, "Only parts of worm Tavrel_Moss found.",
+                     "Continue with removing(Y/N)?"}),
+              sim::out());
+    EXPECT_EQ(0u, sim::unread_batches());
+}
+
+TEST_F(FlowTest, KeyTypedBeforeTheQuestionDoesNotAnswerIt)
+{
+    plant_worm_file();
+    sim::type_ahead(sim::keystroke('y'));
+    sim::press_key('n');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(1, outcome.code);
+    EXPECT_TRUE(sim::exists(WORM_PATH));
+}
+
+TEST_F(FlowTest, QuestionIsOnScreenBeforeTheToolWaits)
+{
+    plant_worm_file();
+    sim::press_key('n');
+    run_tool();
+    // Standard output is fully buffered, as msvcrt's is: the question must have been
+    // flushed before the first blocking console read.
+    const std::vector<sim::Call> &calls = sim::calls();
+    std::string shown;
+    for (const sim::Call &call : calls) {
+        if (call.name == "stdout")
+            shown += call.args;
+        if (call.name == "ReadConsoleInputA")
+            break;
+    }
+    EXPECT_NE(std::string::npos, shown.find("Continue with removing(Y/N)?"));
+}
+
+struct MaskCase {
+    const char *name;
+    worm_link_mask planted;
+    const char *refused_call;  // made to fail, or NULL
+    const char *refused_args;
+    int exit_code;
+};
+
+void PrintTo(const MaskCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class MaskTest : public ToolTest, public ::testing::WithParamInterface<MaskCase> {};
+
+TEST_P(MaskTest, RemovalMaskDecidesTheStatus)
+{
+    const MaskCase &c = GetParam();
+    plant_worm_file();
+    plant_links(c.planted);
+    if (c.refused_call != NULL)
+        sim::fail(c.refused_call, 1, ERROR_ACCESS_DENIED, true, c.refused_args);
+    sim::press_key('y');
+    sim::press_key('x');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
+    EXPECT_EQ(c.exit_code, outcome.code);
+    if (c.exit_code == 2) {
+        EXPECT_EQ(lines({MSG_BANNER, "worm Tavrel_Moss found.", "Continue with removing(Y/N)?",
+                         "Removing...",
+                         "There are not enough rights to remove virus links from registry.",
+                         "Logon as Administrator and try AGAIN!"}),
+                  sim::out());
+        EXPECT_TRUE(sim::exists(WORM_PATH));
+        EXPECT_EQ(0, sim::count("DeleteFileA"));
+    } else {
+        EXPECT_FALSE(sim::exists(WORM_PATH));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flow, MaskTest,
+    ::testing::Values(
+        // 0x11 found, 0x1 removed: complete.
+        MaskCase{"SharedCommandCountsOnce", LINK_MACHINE_EXE_COMMAND, NULL, NULL, 0},
+        MaskCase{"RunValueRefused", ALL_LINKS, "RegDeleteValueA", "SysTask", 2},
+        MaskCase{"CommandSetRefused", ALL_LINKS, "RegSetValueExA", "", 2},
+        MaskCase{"IniWriteRefused", ALL_LINKS, "WritePrivateProfileStringA", "SYSTEM.INI", 2},
+        MaskCase{"ClassKeyDeletionRefused", ALL_LINKS, "RegDeleteKeyA", ".dl", 2},
+        MaskCase{"FullAccessRefused", ALL_LINKS, "RegOpenKeyExA", "0xf003f", 2}),
+    [](const ::testing::TestParamInfo<MaskCase> &info) { return info.param.name; });
+
+TEST_F(FlowTest, ClassCommandAloneExpectsNothingBack)
+{
+    // Only HKEY_CLASSES_ROOT carries the worm: the probe sets 0x10 alone, and the removal,
+    // which looks under the machine root, finds nothing there and returns 0, as expected.
+    sim::separate_classes_root();
+    sim::set_text(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
+    plant_worm_file();
+    sim::press_key('y');
+    sim::press_key('x');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_NE(std::string::npos, sim::out().find("Worm Tavrel_Moss successfully removed."));
+}
+
+TEST_F(FlowTest, LinkThatAppearsAfterTheProbeIsAMismatch)
+{
+    // A command key directly under the machine root is repaired with bit 0x10, which the
+    // flow never expects back.
+    sim::set_text(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
+    plant_links(LINK_RUN);
+    plant_worm_file();
+    sim::press_key('y');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(2, outcome.code);
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL));
+    EXPECT_TRUE(sim::exists(WORM_PATH));
+}
+
+TEST_F(FlowTest, MissingSystemDirectoryIsFatal)
+{
+    sim::set_system_dir("");
+    sim::install_shield(7);
+    sim::press_key('x');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(sim::Outcome::EXITED, outcome.kind);
+    EXPECT_EQ(1, outcome.code);
+    EXPECT_EQ(lines({MSG_BANNER}), sim::out());
+    EXPECT_EQ(lines({"Cannot find system directory", "Press eny key to exit . . ."}), sim::err());
+    EXPECT_EQ(0u, sim::unread_batches());
+    EXPECT_TRUE(sim::ioctls().size() == 1 && sim::ioctls()[0].code == 0x5349A00C);
+}
+
+TEST_F(FlowTest, OverlongSystemDirectoryGivesACutPath)
+{
+    std::string dir = "C:\\" + std::string(250, 'D');
+    sim::set_system_dir(dir);
+    sim::press_key('x');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ(259u, strlen(worm_path));
+    EXPECT_EQ(0, strncmp(worm_path, (dir + "\\FILES32").c_str(), 259));
+}
+
+}  // namespace

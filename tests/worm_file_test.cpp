@@ -1,0 +1,99 @@
+// The worm file's deletion, and the case-insensitive search.
+#include "tests/tool_fixture.h"
+
+#include "clean/worm_file.h"
+
+namespace {
+
+TEST(ContainsNocase, FindsThePatternInTheCallersText)
+{
+    struct Case {
+        const char *text;
+        const char *pattern;
+        int position;  // -1: not found
+    } cases[] = {
+        {"abc[ReNaMe]", "[rename]", 3},
+        {"[RENAME]", "[rename]", 0},
+        {"x[rename", "[rename]", -1},
+        {"", "[rename]", -1},
+        {"abc", "", 0},
+        {"", "", 0},
+        {"\xc4[rename]", "\xe4[rename]", -1},  // letters outside a to z match only themselves
+        {"\xe4[rename]", "\xe4[RENAME]", 0},
+        {"[renam[rename]", "[rename]", 6},
+        {"@[", "`[", -1},  // neighbours of the letters are not letters
+    };
+    for (const Case &c : cases) {
+        std::string before = c.text;
+        const char *hit = contains_nocase(c.text, c.pattern);
+        if (c.position < 0)
+            EXPECT_EQ(nullptr, hit) << c.text;
+        else
+            EXPECT_EQ(c.text + c.position, hit) << c.text;
+        EXPECT_EQ(before, c.text);
+    }
+}
+
+struct FileCase {
+    const char *name;
+    std::function<void()> plant;
+    worm_file_outcome outcome;
+};
+
+void PrintTo(const FileCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RemoveWormFileTest : public ToolTest, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(RemoveWormFileTest, Outcome)
+{
+    GetParam().plant();
+    EXPECT_EQ(GetParam().outcome, remove_worm_file(WORM_PATH));
+    EXPECT_EQ(GetParam().outcome == WORM_FILE_STILL_PRESENT, sim::exists(WORM_PATH));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WormFile, RemoveWormFileTest,
+    ::testing::Values(
+        FileCase{"Plain", [] { plant_worm_file(); }, WORM_FILE_DELETED},
+        FileCase{"ReadOnly", [] { plant_worm_file(FILE_ATTRIBUTE_READONLY); }, WORM_FILE_DELETED},
+        FileCase{"HiddenSystemReadOnly",
+                 [] { plant_worm_file(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM); },
+                 WORM_FILE_DELETED},
+        FileCase{"Absent", [] {}, WORM_FILE_ABSENT},
+        FileCase{"HeldInUse",
+                 [] {
+                     plant_worm_file();
+                     sim::hold_in_use(WORM_PATH);
+                 },
+                 WORM_FILE_STILL_PRESENT},
+        FileCase{"Directory", [] { sim::make_dir(WORM_PATH); }, WORM_FILE_STILL_PRESENT},
+        FileCase{"AttributesRefusedAndReadOnly",
+                 [] {
+                     plant_worm_file(FILE_ATTRIBUTE_READONLY);
+                     sim::fail("SetFileAttributesA");
+                 },
+                 WORM_FILE_STILL_PRESENT}),
+    [](const ::testing::TestParamInfo<FileCase> &info) { return info.param.name; });
+
+TEST_F(ToolTest, AbsentFileIsNeitherChangedNorDeleted)
+{
+    EXPECT_EQ(WORM_FILE_ABSENT, remove_worm_file(WORM_PATH));
+    EXPECT_EQ(0, sim::count("SetFileAttributesA"));
+    EXPECT_EQ(0, sim::count("DeleteFileA"));
+}
+
+TEST_F(ToolTest, AttributesAreClearedToArchiveBeforeTheDeletion)
+{
+    plant_worm_file(FILE_ATTRIBUTE_HIDDEN);
+    sim::hold_in_use(WORM_PATH);
+    remove_worm_file(WORM_PATH);
+    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE, sim::attributes(WORM_PATH));
+    EXPECT_EQ((std::vector<std::string>{"GetFileAttributesA", "SetFileAttributesA", "GetFileAttributesA",
+                                        "DeleteFileA", "GetFileAttributesA"}),
+              sim::call_names());
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The probe: which machine states count as which links, and that it only reads.
+#include "tests/tool_fixture.h"
+
+#include <functional>
+
+namespace {
+
+struct ProbeCase {
+    const char *name;
+    std::function<void()> plant;
+    worm_link_mask expected;
+};
+
+void PrintTo(const ProbeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+void run_value(const char *name, const std::string &data, DWORD type = REG_SZ)
+{
+    sim::set_value(HKEY_LOCAL_MACHINE, RUN_KEY, name, type, data);
+}
+
+std::string text(const std::string &s)
+{
+    return s + '\0';
+}
+
+class ProbeTest : public ToolTest, public ::testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(ProbeTest, FindsTheseLinks)
+{
+    GetParam().plant();
+    EXPECT_EQ(GetParam().expected, probe_worm_links());
+    EXPECT_EQ(0, sim::open_keys());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Probe, ProbeTest,
+    ::testing::Values(
+        ProbeCase{"CleanMachine", [] { plant_clean_ini_files(); }, 0},
+        ProbeCase{"EveryLink", [] { plant_links(ALL_LINKS); }, ALL_LINKS},
+        ProbeCase{"CommandInLowerCaseWithArguments",
+                  [] {
+                      sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL,
+                                    "c:\\windows\\system32\\files32.vxd \"%1\" %*");
+                  },
+                  LINK_MACHINE_EXE_COMMAND | LINK_CLASSES_EXE_COMMAND},
+        ProbeCase{"ClassesRootOfItsOwn",
+                  [] {
+                      sim::separate_classes_root();
+                      sim::set_text(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
+                  },
+                  LINK_CLASSES_EXE_COMMAND},
+        ProbeCase{"MarkerInLowerCaseInsideAFileName", [] { run_value("x", text("C:\\a\\xtavrelx.exe")); },
+                  LINK_RUN},
+        ProbeCase{"MarkerInValueNameOnly", [] { run_value("TAVREL", text("C:\\clean.exe")); }, 0},
+        ProbeCase{"RunServicesOnly",
+                  [] { sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "a", "TaVrEl.exe"); },
+                  LINK_RUNSERVICES},
+        ProbeCase{"MarkerBehindATooLongValueIsNotSeen",
+                  [] {
+                      run_value("a", text(std::string(600, 'x')));
+                      run_value("b", text("tavrel.exe"));
+                  },
+                  0},
+        ProbeCase{"MarkerBehindATooLongNameIsNotSeen",
+                  [] {
+                      run_value(std::string(512, 'a').c_str(), text("x"));
+                      run_value("b", text("tavrel.exe"));
+                  },
+                  0},
+        ProbeCase{"UnterminatedValueOf512Bytes",
+                  [] { run_value("a", std::string(506, 'x') + "TAVREL"); }, LINK_RUN},
+        ProbeCase{"MarkerInBinaryData", [] { run_value("a", "\x01TAVREL\xff", REG_BINARY); }, LINK_RUN},
+        ProbeCase{"MarkerAfterANulIsNotText", [] { run_value("a", std::string("x\0TAVREL", 8), REG_BINARY); },
+                  0},
+        ProbeCase{"DwordData", [] { run_value("a", std::string("TAVR", 4), REG_DWORD); }, 0},
+        ProbeCase{"EmptyClassKeyCounts", [] { sim::create_key(HKEY_CLASSES_ROOT, ".dl"); }, LINK_DL_CLASS},
+        ProbeCase{"SimilarClassKeyDoesNot", [] { sim::create_key(HKEY_CLASSES_ROOT, ".dll"); }, 0},
+        ProbeCase{"EmptyRunLine",
+                  [] { sim::write_file(WIN_INI, "[windows]\r\nrun=\r\n"); }, 0},
+        ProbeCase{"RunLineElsewhere",
+                  [] { sim::write_file(WIN_INI, "[other]\r\nrun=tavrel.exe\r\n"); }, 0},
+        ProbeCase{"ShellIsExplorerOnly",
+                  [] { sim::write_file(SYSTEM_INI, "[boot]\r\nshell=Explorer.exe\r\n"); }, 0},
+        ProbeCase{"MarkerWithin511Characters",
+                  [] {
+                      sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(505, 'x') + "TAVREL\r\n");
+                  },
+                  LINK_WININI_RUN},
+        ProbeCase{"MarkerBeyond511Characters",
+                  [] {
+                      sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(506, 'x') + "TAVREL\r\n");
+                  },
+                  0},
+        ProbeCase{"NoWindowsDirectorySkipsTheIniFiles",
+                  [] {
+                      plant_links(LINK_WININI_RUN | LINK_SYSINI_SHELL | LINK_RUN);
+                      sim::set_windows_dir("");
+                  },
+                  LINK_RUN}),
+    [](const ::testing::TestParamInfo<ProbeCase> &info) { return info.param.name; });
+
+TEST_F(ToolTest, ProbeReadsOnlyAndAgreesWithItself)
+{
+    plant_links(ALL_LINKS);
+    std::string win_ini, system_ini;
+    sim::read_file(WIN_INI, &win_ini);
+    sim::read_file(SYSTEM_INI, &system_ini);
+    EXPECT_EQ(probe_worm_links(), probe_worm_links());
+    for (const sim::Call &call : sim::calls()) {
+        EXPECT_TRUE(call.name.find("Set") == std::string::npos && call.name.find("Delete") == std::string::npos &&
+                    call.name.find("Write") == std::string::npos)
+            << call.name;
+        if (call.name == "RegOpenKeyExA") {
+            EXPECT_NE(std::string::npos, call.args.find("0x20019")) << call.args;
+        }
+    }
+    std::string after;
+    sim::read_file(WIN_INI, &after);
+    EXPECT_EQ(win_ini, after);
+    sim::read_file(SYSTEM_INI, &after);
+    EXPECT_EQ(system_ini, after);
+}
+
+TEST_F(ToolTest, ProbeLooksInTableOrder)
+{
+    plant_links(ALL_LINKS);
+    probe_worm_links();
+    std::vector<std::string> order;
+    for (const sim::Call &call : sim::calls()) {
+        if (call.name == "GetWindowsDirectoryA")
+            order.push_back(call.name);
+        else if (call.name == "RegOpenKeyExA" || call.name == "GetPrivateProfileStringA")
+            order.push_back(call.name + " " + call.args.substr(0, call.args.find(',', call.args.find(',') + 1)));
+    }
+    EXPECT_EQ((std::vector<std::string>{
+                  "RegOpenKeyExA HKEY_LOCAL_MACHINE, \"Software\\CLASSES\\exefile\\shell\\open\\command\"",
+                  "RegOpenKeyExA HKEY_LOCAL_MACHINE, \"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices\"",
+                  "RegOpenKeyExA HKEY_LOCAL_MACHINE, \"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\"",
+                  "RegOpenKeyExA HKEY_CLASSES_ROOT, \".dl\"",
+                  "RegOpenKeyExA HKEY_CLASSES_ROOT, \"exefile\\shell\\open\\command\"",
+                  "GetWindowsDirectoryA",
+                  "GetPrivateProfileStringA \"windows\", \"run\"",
+                  "GetPrivateProfileStringA \"boot\", \"shell\"",
+              }),
+              order);
+}
+
+TEST_F(ToolTest, RunWalkStopsAtTheFirstMarkedValue)
+{
+    run_value("a", text("tavrel1.exe"));
+    run_value("b", text("tavrel2.exe"));
+    run_value("c", text("clean.exe"));
+    EXPECT_EQ(LINK_RUN, probe_worm_links());
+    EXPECT_EQ(1, sim::count("RegEnumValueA"));
+}
+
+TEST_F(ToolTest, UnreadableKeysLeaveOnlyTheirBitsClear)
+{
+    plant_links(ALL_LINKS);
+    sim::fail("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED, true, "Run");
+    sim::fail("RegQueryValueA", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ALL_LINKS & ~(LINK_RUN | LINK_RUNSERVICES | LINK_MACHINE_EXE_COMMAND), probe_worm_links());
+}
+
+}  // namespace
