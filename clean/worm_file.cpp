@@ -37,10 +37,20 @@ bool delete_if_exists(const char *path)
     return file_exists(path) && DeleteFileA(path);
 }
 
+// Gone for sure only when Windows says there is no such file: any other failure to read
+// the attributes may hide a file that is still there.
+static bool known_absent(const char *path)
+{
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 worm_file_outcome remove_worm_file(const char *path)
 {
     clear_file_attributes(path);
     if (delete_if_exists(path))
         return WORM_FILE_DELETED;
-    return file_exists(path) ? WORM_FILE_STILL_PRESENT : WORM_FILE_ABSENT;
+    return known_absent(path) ? WORM_FILE_ABSENT : WORM_FILE_STILL_PRESENT;
 }
