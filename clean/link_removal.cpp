@@ -48,31 +48,16 @@ static bool remove_class_key(const worm_link &link)
     return delete_key_tree(link.repair_root, link.key_path) != 0;
 }
 
-static bool repair_ini(const worm_link &link, char *dir, bool *dir_asked)
+static bool repair_ini(const worm_link &link, const char *path)
 {
-    char path[INI_PATH_SIZE];
     char value[REG_TEXT_SIZE];
-    if (!link_ini_path(link, dir, dir_asked, path) || !ini_entry_marked(link, path, value))
+    if (!ini_entry_marked(link, path, value))
         return false;
     return WritePrivateProfileStringA(link.ini_section, link.ini_key, link.clean_text, path) != 0;
 }
 
 worm_link_mask remove_worm_links(void)
 {
-    worm_link_mask mask = 0;
-    char dir[WINDOWS_DIR_SIZE];
-    bool dir_asked = false;
-    for (size_t i = 0; i < WORM_LINK_COUNT; i++) {
-        const worm_link &link = WORM_LINKS[i];
-        bool removed = false;
-        switch (link.kind) {
-        case LINK_KIND_COMMAND: removed = repair_command(link); break;
-        case LINK_KIND_RUN_VALUES: removed = remove_run_value(link); break;
-        case LINK_KIND_CLASS_KEY: removed = remove_class_key(link); break;
-        case LINK_KIND_INI: removed = repair_ini(link, dir, &dir_asked); break;
-        }
-        if (removed)
-            mask |= link.bit;
-    }
-    return mask;
+    static const link_steps removal = {repair_command, remove_run_value, remove_class_key, repair_ini};
+    return walk_worm_links(removal);
 }

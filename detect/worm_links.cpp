@@ -40,7 +40,9 @@ bool marker_found(char *text, size_t length, const char *needle)
     return false;
 }
 
-bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, char *path)
+// Builds dir + "\\" + the link's file into path; dir is asked for once per walk and left
+// empty when Windows cannot give it.
+static bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, char *path)
 {
     if (!*dir_asked) {
         *dir_asked = true;
@@ -54,6 +56,29 @@ bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, char *path
     int length = snprintf(path, INI_PATH_SIZE, "%s\\%s", dir, link.ini_file);
     path[INI_PATH_SIZE - 1] = '\0';
     return length > 0 && length < INI_PATH_SIZE;
+}
+
+worm_link_mask walk_worm_links(const link_steps &steps)
+{
+    worm_link_mask mask = 0;
+    char dir[WINDOWS_DIR_SIZE];
+    char path[INI_PATH_SIZE];
+    bool dir_asked = false;
+    for (size_t i = 0; i < WORM_LINK_COUNT; i++) {
+        const worm_link &link = WORM_LINKS[i];
+        bool hit = false;
+        switch (link.kind) {
+        case LINK_KIND_COMMAND: hit = steps.command(link); break;
+        case LINK_KIND_RUN_VALUES: hit = steps.run_values(link); break;
+        case LINK_KIND_CLASS_KEY: hit = steps.class_key(link); break;
+        case LINK_KIND_INI:
+            hit = link_ini_path(link, dir, &dir_asked, path) && steps.ini(link, path);
+            break;
+        }
+        if (hit)
+            mask |= link.bit;
+    }
+    return mask;
 }
 
 bool find_marked_value(HKEY key, const char *needle, char *name, BYTE *data)
@@ -115,31 +140,14 @@ static bool probe_class_key(const worm_link &link)
     return true;
 }
 
-static bool probe_ini(const worm_link &link, char *dir, bool *dir_asked)
+static bool probe_ini(const worm_link &link, const char *path)
 {
-    char path[INI_PATH_SIZE];
-    if (!link_ini_path(link, dir, dir_asked, path))
-        return false;
     char value[REG_TEXT_SIZE];
     return ini_entry_marked(link, path, value);
 }
 
 worm_link_mask probe_worm_links(void)
 {
-    worm_link_mask mask = 0;
-    char dir[WINDOWS_DIR_SIZE];
-    bool dir_asked = false;
-    for (size_t i = 0; i < WORM_LINK_COUNT; i++) {
-        const worm_link &link = WORM_LINKS[i];
-        bool present = false;
-        switch (link.kind) {
-        case LINK_KIND_COMMAND: present = probe_command(link); break;
-        case LINK_KIND_RUN_VALUES: present = probe_run_values(link); break;
-        case LINK_KIND_CLASS_KEY: present = probe_class_key(link); break;
-        case LINK_KIND_INI: present = probe_ini(link, dir, &dir_asked); break;
-        }
-        if (present)
-            mask |= link.bit;
-    }
-    return mask;
+    static const link_steps probe = {probe_command, probe_run_values, probe_class_key, probe_ini};
+    return walk_worm_links(probe);
 }

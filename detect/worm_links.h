@@ -55,11 +55,19 @@ extern const size_t WORM_LINK_COUNT;
 // whether the upper-case needle occurs in that text. Never reads past length bytes.
 bool marker_found(char *text, size_t length, const char *needle);
 
-// Builds the path of an ini link's file into path (INI_PATH_SIZE bytes): the Windows
-// directory, "\" and the file name. The directory is asked for once, at the first ini link
-// of a walk (dir holds WINDOWS_DIR_SIZE bytes and *dir_asked starts false). False when the
-// directory cannot be had or the path would not fit: the link is then not looked at.
-bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, char *path);
+// What one walk over the table does with each kind of link; true sets the link's bit.
+// ini gets the full path of the link's file.
+struct link_steps {
+    bool (*command)(const worm_link &link);
+    bool (*run_values)(const worm_link &link);
+    bool (*class_key)(const worm_link &link);
+    bool (*ini)(const worm_link &link, const char *path);
+};
+
+// Walks the table in order and returns the mask of the links whose step said true. The
+// Windows directory is asked for once, at the first ini link; when it cannot be had, or a
+// path would not fit, the ini links are not looked at.
+worm_link_mask walk_worm_links(const link_steps &steps);
 
 // Walks the values of an open key from index 0 and stops at the first whose data carries
 // the link's needle; its name is left in name (REG_TEXT_SIZE bytes). data is a

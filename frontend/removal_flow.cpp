@@ -58,8 +58,8 @@ int run_removal(void)
     if (length == 0 || system_dir[0] == '\0')
         fatal_exit(MSG_NO_SYSTEM_DIR);
     // An over-long directory gives a cut path, never an overrun.
-    snprintf(worm_path, PATH_SIZE, "%s\\%s", system_dir, WORM_FILE_NAME);
-    worm_path[PATH_SIZE - 1] = '\0';
+    if (snprintf(worm_path, PATH_SIZE, "%s\\%s", system_dir, WORM_FILE_NAME) >= PATH_SIZE)
+        worm_path[PATH_SIZE - 1] = '\0';
 
     int found_parts = file_exists(worm_path) ? FOUND_FILE : 0;
     worm_link_mask probe_mask = probe_worm_links();
