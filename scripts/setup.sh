@@ -15,16 +15,20 @@ if ! have wine || ! dpkg -s wine32:i386 >/dev/null 2>&1; then
   need+=(wine wine32:i386)
 fi
 
-if [ ${#need[@]} -eq 0 ]; then
-  exit 0
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages (${need[*]}); run as root to install them" >&2
+    exit 1
+  fi
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: missing packages (${need[*]}); run as root to install them" >&2
-  exit 1
-fi
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${need[@]}"
+
+# Wine's loader is a 32-bit Linux program; where the kernel does not run those, qemu does.
+# Without it only the lab cannot run, and the lab says so itself.
+bash "$(dirname "$0")/../lab/i386_emulation.sh" install ||
+  echo "setup: 32-bit programs do not run here; the lab scenarios will be skipped" >&2
