@@ -7,8 +7,13 @@ what=${1:-all}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 if [ "$what" = win32 ] || [ "$what" = all ]; then
-  cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-    -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+  # The toolchain is fixed when the build directory is first made; CMake ignores it after.
+  if [ -f build/win32/CMakeCache.txt ]; then
+    cmake -S . -B build/win32 >/dev/null
+  else
+    cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+      -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+  fi
   cmake --build build/win32 -j "$jobs"
 fi
 if [ "$what" = host ] || [ "$what" = all ]; then
