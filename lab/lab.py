@@ -1071,6 +1071,7 @@ def no_terminal(sc, infected):
     else:
         sc.equal(rc, 0, "exit code on a clean machine without console input")
         sc.transcript(prog, [BANNER, NOT_FOUND, EXITING, PRESS_ANY], "tool", source="stdout")
+    sc.equal(prog.lines("stderr"), [], "standard error without a terminal")
     sc.unchanged(before, sc.snapshot("after"), "without a terminal")
 
 
