@@ -295,14 +295,21 @@ def stamp_text():
     return "%s %s" % (LAB_FORMAT, r.stdout.decode().strip())
 
 
+# What a reset puts back, relative to the prefix; saved under CLEAN by file name.
+SAVED_STATE = ("system.reg", "user.reg", "userdef.reg",
+               "drive_c/windows/system.ini", "drive_c/windows/win.ini")
+
+
+def saved_state_files():
+    """(live file, saved copy) pairs of the machine's saved state."""
+    return [(PREFIX / rel, CLEAN / Path(rel).name) for rel in SAVED_STATE]
+
+
 def save_clean_state():
     CLEAN.mkdir(parents=True)
-    for name in ("system.reg", "user.reg", "userdef.reg"):
-        shutil.copy2(PREFIX / name, CLEAN / name)
-    windows = PREFIX / "drive_c" / "windows"
-    for name in ("system.ini", "win.ini"):
-        if (windows / name).exists():
-            shutil.copy2(windows / name, CLEAN / name)
+    for live, saved in saved_state_files():
+        if live.exists():
+            shutil.copy2(live, saved)
     listing = sorted(str(p.relative_to(PREFIX)) for p in (PREFIX / "drive_c").rglob("*"))
     (CLEAN / "listing.txt").write_text("\n".join(listing) + "\n")
     STAMP.write_text(stamp_text())
@@ -311,12 +318,9 @@ def save_clean_state():
 def reset_machine():
     """Back to the clean state: no server runs while the registry files are copied back."""
     stop_everything()
-    for name in ("system.reg", "user.reg", "userdef.reg"):
-        shutil.copy2(CLEAN / name, PREFIX / name)
-    windows = PREFIX / "drive_c" / "windows"
-    for name in ("system.ini", "win.ini"):
-        if (CLEAN / name).exists():
-            shutil.copy2(CLEAN / name, windows / name)
+    for live, saved in saved_state_files():
+        if saved.exists():
+            shutil.copy2(saved, live)
     keep = set((CLEAN / "listing.txt").read_text().split("\n"))
     # Deepest first, so a new directory is emptied before it goes.
     for path in sorted((PREFIX / "drive_c").rglob("*"), key=lambda p: len(p.parts), reverse=True):
