@@ -214,18 +214,6 @@ def wine(args, timeout=60, check=True):
     return run_cmd(["wine"] + list(args), timeout, check=check)
 
 
-def server_running():
-    return any(_is_server(pid) for pid in prefix_processes())
-
-
-def _is_server(pid):
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return b"wineserver" in f.read().split(b"\0")[0]
-    except OSError:
-        return False
-
-
 def stop_everything(timeout=30):
     """Ends the prefix's wineserver (which ends its programs) and then anything still left."""
     _kill_children()
