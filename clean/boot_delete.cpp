@@ -5,6 +5,10 @@
 #include "platform/win.h"
 
 #define RENAME_HEADER "[rename]"
+#define RENAME_HEADER_UPPER "[RENAME]"
+#define RENAME_HEADER_LENGTH 8
+// The line's first text after blanks is something other than the header.
+#define NOT_A_HEADER (-1)
 
 static bool make_path(char *path, const char *dir, const char *name)
 {
@@ -28,24 +32,45 @@ static size_t read_piece(char *line, FILE *in)
     return end;
 }
 
+// Follows one line through the pieces it comes in: how much of "[rename]", in any letter
+// case, its first text after blanks has matched so far (RENAME_HEADER_LENGTH: the line is a
+// header, whatever follows), or NOT_A_HEADER. Starts at 0 on each line.
+static int match_header(int matched, const char *piece, size_t length)
+{
+    for (size_t i = 0; i < length && matched != NOT_A_HEADER && matched < RENAME_HEADER_LENGTH; i++) {
+        char c = piece[i];
+        if (matched == 0 && (c == ' ' || c == '\t'))
+            continue;
+        if (c == RENAME_HEADER[matched] || c == RENAME_HEADER_UPPER[matched])
+            matched++;
+        else
+            matched = NOT_A_HEADER;
+    }
+    return matched;
+}
+
 // Copies WININIT.INI (in may be NULL: there is none) into out with the entry as the first
 // line of the first [rename] section, or in a new section at the end. The entry always
-// starts a line of its own: after a header piece that ends without a line end (the header
-// is the last line, or lies inside a longer line) it waits for the line's end. False on
-// any read or write error.
+// starts a line of its own: after a header line longer than one piece, or the header as
+// the last line without a line end, it waits for the line's end. False on any read or
+// write error.
 static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char *path)
 {
     bool header_seen = false;
     bool entry_written = false;
     bool at_line_start = true;
+    int header_matched = 0;
     char line[WININIT_LINE_SIZE];
     size_t length;
     while (in != NULL && (length = read_piece(line, in)) > 0) {
-        if (contains_nocase(line, RENAME_HEADER) != NULL)
+        header_matched = match_header(header_matched, line, length);
+        if (header_matched == RENAME_HEADER_LENGTH)
             header_seen = true;
         if (fwrite(line, 1, length, out) != length)
             return false;
         at_line_start = line[length - 1] == '\n';
+        if (at_line_start)
+            header_matched = 0;
         if (header_seen && !entry_written && at_line_start) {
             entry_written = true;
             if (fprintf(out, "%s=%s\n", target, path) < 0)

@@ -58,6 +58,15 @@ INSTANTIATE_TEST_SUITE_P(
         WininitCase{"MixedCaseHeaderWithBlanksAndComment",
                     BYTES("[x]\r\n  [ReNaMe] ; pending\r\nNUL=C:\\old.tmp\r\n"),
                     std::string("[x]\r\n  [ReNaMe] ; pending\r\n") + ENTRY + "NUL=C:\\old.tmp\r\n"},
+        WininitCase{"TabsBeforeHeaderAndTextAfterIt", BYTES("\t [Rename]x\r\nNUL=C:\\old.tmp\r\n"),
+                    std::string("\t [Rename]x\r\n") + ENTRY + "NUL=C:\\old.tmp\r\n"},
+        // "[rename]" inside another line's text is text: the entry goes under the real header.
+        WininitCase{"HeaderTextInsideALine",
+                    BYTES("[setup]\r\nnote=entries go to [rename] below\r\n[rename]\r\nNUL=C:\\other\\old.tmp\r\n"),
+                    std::string("[setup]\r\nnote=entries go to [rename] below\r\n[rename]\r\n") + ENTRY +
+                        "NUL=C:\\other\\old.tmp\r\n"},
+        WininitCase{"HeaderTextOnlyInsideLines", BYTES("[x]\r\n;[rename]\r\na=[RENAME]\r\n"),
+                    std::string("[x]\r\n;[rename]\r\na=[RENAME]\r\n[rename]\r\n") + ENTRY},
         WininitCase{"ExistingEntriesFollowUnchanged",
                     BYTES("[rename]\r\nNUL=C:\\a.tmp\r\nC:\\new.dll=C:\\new.tmp\r\n"),
                     std::string("[rename]\r\n") + ENTRY + "NUL=C:\\a.tmp\r\nC:\\new.dll=C:\\new.tmp\r\n"},
@@ -76,8 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
 {
     sim::set_family(sim::FAMILY_9X);
-    // The header text lies inside a line longer than one read: the entry still waits for
-    // that line's end.
+    // The header text lies inside a line longer than one read: the entry still comes
+    // right after the real header...
     std::string header_in_long_line = std::string(600, 'z') + "[rename]" + std::string(600, 'z');
     sim::write_file(WININIT_INI, "[rename]\r\n" + LONG_LINE + "\r\n" + header_in_long_line + "\r\n");
     schedule_delete_at_boot(WORM_PATH, NULL);
@@ -85,10 +94,12 @@ TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ("[rename]\r\n" + std::string(ENTRY) + LONG_LINE + "\r\n" + header_in_long_line + "\r\n", after);
 
-    sim::write_file(WININIT_INI, header_in_long_line + "\r\nz=1\r\n");
+    // ... and it is text there, not a header; blanks before a header may fill a whole read.
+    std::string header_after_blanks = std::string(600, ' ') + "[ReName]";
+    sim::write_file(WININIT_INI, header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\nw=2\r\n");
     schedule_delete_at_boot(WORM_PATH, NULL);
     sim::read_file(WININIT_INI, &after);
-    EXPECT_EQ(header_in_long_line + "\r\n" + ENTRY + "z=1\r\n", after);
+    EXPECT_EQ(header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\n" + ENTRY + "w=2\r\n", after);
 }
 
 TEST_F(ToolTest, NewNameTakesThePlaceOfNul)
