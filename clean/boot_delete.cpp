@@ -7,6 +7,8 @@
 #define RENAME_HEADER "[rename]"
 #define RENAME_HEADER_UPPER "[RENAME]"
 #define RENAME_HEADER_LENGTH 8
+// The line end of the lines the tool writes itself.
+#define LINE_END "\r\n"
 // The line's first text after blanks is something other than the header.
 #define NOT_A_HEADER (-1)
 
@@ -73,17 +75,17 @@ static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char 
             header_matched = 0;
         if (header_seen && !entry_written && at_line_start) {
             entry_written = true;
-            if (fprintf(out, "%s=%s\n", target, path) < 0)
+            if (fprintf(out, "%s=%s" LINE_END, target, path) < 0)
                 return false;
         }
     }
     if (in != NULL && ferror(in))
         return false;
-    if (!at_line_start && fputs("\n", out) < 0)
+    if (!at_line_start && fputs(LINE_END, out) < 0)
         return false;
-    if (!header_seen && fprintf(out, "%s\n", RENAME_HEADER) < 0)
+    if (!header_seen && fputs(RENAME_HEADER LINE_END, out) < 0)
         return false;
-    if (!entry_written && fprintf(out, "%s=%s\n", target, path) < 0)
+    if (!entry_written && fprintf(out, "%s=%s" LINE_END, target, path) < 0)
         return false;
     return true;
 }
@@ -99,11 +101,13 @@ static void schedule_in_wininit(const char *path, const char *new_name)
     if (!make_path(ini_path, dir, "\\WININIT.INI") || !make_path(new_path, dir, "\\WININIT.NEW"))
         return;
 
-    FILE *in = fopen(ini_path, "rt");
+    // Binary both ways: every byte of the user's file is copied, those behind a DOS
+    // end-of-file byte too, and each line keeps its own line end.
+    FILE *in = fopen(ini_path, "rb");
     // One that exists but cannot be read would be replaced by a file without its entries.
     if (in == NULL && file_exists(ini_path))
         return;
-    FILE *out = fopen(new_path, "wt");
+    FILE *out = fopen(new_path, "wb");
     if (out == NULL) {
         if (in != NULL)
             fclose(in);

@@ -72,10 +72,13 @@ INSTANTIATE_TEST_SUITE_P(
                     std::string("[rename]\r\n") + ENTRY + "NUL=C:\\a.tmp\r\nC:\\new.dll=C:\\new.tmp\r\n"},
         WininitCase{"TwoHeaders", BYTES("[rename]\r\na=b\r\n[RENAME]\r\nc=d\r\n"),
                     std::string("[rename]\r\n") + ENTRY + "a=b\r\n[RENAME]\r\nc=d\r\n"},
-        WininitCase{"LfOnlyLinesGainCr", BYTES("[rename]\na=b\n"),
-                    std::string("[rename]\r\n") + ENTRY + "a=b\r\n"},
-        WininitCase{"NothingAfterEndOfFileByte", BYTES("[rename]\r\na=b\r\n\x1a" "junk\r\n"),
-                    std::string("[rename]\r\n") + ENTRY + "a=b\r\n"},
+        // The file's own line ends stay as they are; the tool's lines end in CR LF.
+        WininitCase{"LineEndsKeptAsTheyAre", BYTES("[rename]\na=b\rc\nd=e\r\r\n"),
+                    std::string("[rename]\n") + ENTRY + "a=b\rc\nd=e\r\r\n"},
+        WininitCase{"BytesAfterEndOfFileByteAreKept",
+                    BYTES("[rename]\r\nNUL=C:\\other\\old.tmp\r\n\x1aNUL=C:\\other\\late.tmp\r\n"),
+                    std::string("[rename]\r\n") + ENTRY +
+                        "NUL=C:\\other\\old.tmp\r\n\x1aNUL=C:\\other\\late.tmp\r\n"},
         WininitCase{"HeaderLastWithoutLineEnd", BYTES("a=b\r\n[rename]"),
                     std::string("a=b\r\n[rename]\r\n") + ENTRY},
         WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
