@@ -90,28 +90,28 @@ static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char 
     return true;
 }
 
-static void schedule_in_wininit(const char *path, const char *new_name)
+static bool schedule_in_wininit(const char *path, const char *new_name)
 {
     char dir[WININIT_LINE_SIZE];
     UINT length = GetWindowsDirectoryA(dir, WININIT_LINE_SIZE);
     if (length == 0 || length >= WININIT_LINE_SIZE)
-        return;
+        return false;
     char ini_path[WININIT_PATH_SIZE];
     char new_path[WININIT_PATH_SIZE];
     if (!make_path(ini_path, dir, "\\WININIT.INI") || !make_path(new_path, dir, "\\WININIT.NEW"))
-        return;
+        return false;
 
     // Binary both ways: every byte of the user's file is copied, those behind a DOS
     // end-of-file byte too, and each line keeps its own line end.
     FILE *in = fopen(ini_path, "rb");
     // One that exists but cannot be read would be replaced by a file without its entries.
     if (in == NULL && file_exists(ini_path))
-        return;
+        return false;
     FILE *out = fopen(new_path, "wb");
     if (out == NULL) {
         if (in != NULL)
             fclose(in);
-        return;
+        return false;
     }
     bool complete = copy_with_entry(in, out, new_name != NULL ? new_name : "NUL", path);
     if (in != NULL)
@@ -121,17 +121,16 @@ static void schedule_in_wininit(const char *path, const char *new_name)
     // A copy cut short by a full disk must never take the place of the user's file.
     if (!complete) {
         DeleteFileA(new_path);
-        return;
+        return false;
     }
     SetFileAttributesA(ini_path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(ini_path);
-    MoveFileA(new_path, ini_path);
+    return MoveFileA(new_path, ini_path) != FALSE;
 }
 
-void schedule_delete_at_boot(const char *path, const char *new_name)
+bool schedule_delete_at_boot(const char *path, const char *new_name)
 {
     if (is_nt_family())
-        MoveFileExA(path, new_name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
-    else
-        schedule_in_wininit(path, new_name);
+        return MoveFileExA(path, new_name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return schedule_in_wininit(path, new_name);
 }

@@ -36,7 +36,7 @@ TEST_P(WininitTest, EntryLandsFirstInTheRenameSection)
     const WininitCase &c = GetParam();
     if (c.before != NULL)
         sim::write_file(WININIT_INI, std::string(c.before, c.before_size), FILE_ATTRIBUTE_READONLY);
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
     ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
     EXPECT_EQ(c.after, after);
@@ -135,7 +135,7 @@ TEST_P(WininitWriteFailureTest, UsersFileStaysExactlyAsItWas)
         before += "line" + std::to_string(i) + "=" + std::string(300, 'v') + "\r\n";
     sim::write_file(WININIT_INI, before);
     sim::fail(GetParam().call, GetParam().nth, ERROR_DISK_FULL, true);
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
     ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
     EXPECT_EQ(before, after);
@@ -154,7 +154,7 @@ TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
     sim::set_family(sim::FAMILY_9X);
     sim::write_file(WININIT_INI, "[rename]\r\na=b\r\n");
     sim::fail("fopen", 1, ERROR_ACCESS_DENIED, false, "WININIT.NEW");
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ("[rename]\r\na=b\r\n", after);
@@ -167,18 +167,21 @@ TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)
     sim::set_family(sim::FAMILY_9X);
     for (std::string dir : {std::string(""), "C:\\" + std::string(250, 'W')}) {
         sim::set_windows_dir(dir);
-        schedule_delete_at_boot(WORM_PATH, NULL);
+        EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
         EXPECT_EQ(0, sim::count("fopen")) << dir.size();
     }
 }
 
 TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
 {
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
     EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "MoveFileExA"}), sim::call_names());
     ASSERT_EQ(1u, sim::pending_renames().size());
     EXPECT_EQ(5u, sim::pending_renames()[0].flags);
     EXPECT_FALSE(sim::exists(WININIT_INI));
+
+    sim::fail("MoveFileExA", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
 }
 
 }  // namespace
