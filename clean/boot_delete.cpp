@@ -90,6 +90,41 @@ static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char 
     return true;
 }
 
+// Deletes a file of the tool's own that is not to stay; the step it served has failed.
+static bool discard(const char *path)
+{
+    DeleteFileA(path);
+    return false;
+}
+
+// Puts the complete copy at new_path in the place of WININIT.INI (had_ini: there is one)
+// with the 9x family's calls alone, so that at every moment a complete WININIT.INI is there
+// under its own name or set aside under old_path, from where it goes back when a step
+// fails. MoveFileA never replaces a file: another program's file of the aside name stops
+// the change instead of being lost. True when WININIT.INI now holds the copy.
+static bool replace_wininit(const char *ini_path, const char *new_path, const char *old_path, bool had_ini)
+{
+    if (!had_ini)
+        return MoveFileA(new_path, ini_path) || discard(new_path);
+    // Kept to give the user's file back exactly as it was.
+    DWORD attributes = GetFileAttributesA(ini_path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !MoveFileA(ini_path, old_path))
+        return discard(new_path);
+    if (MoveFileA(new_path, ini_path)) {
+        // A read-only copy would refuse the deletion.
+        SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileA(old_path))
+            return true;
+        // The new file goes out again so that the old one can come back; if it cannot,
+        // the entry stays arranged.
+        if (!MoveFileA(ini_path, new_path))
+            return true;
+    }
+    if (MoveFileA(old_path, ini_path))
+        SetFileAttributesA(ini_path, attributes);
+    return discard(new_path);
+}
+
 static bool schedule_in_wininit(const char *path, const char *new_name)
 {
     char dir[WININIT_LINE_SIZE];
@@ -98,7 +133,9 @@ static bool schedule_in_wininit(const char *path, const char *new_name)
         return false;
     char ini_path[WININIT_PATH_SIZE];
     char new_path[WININIT_PATH_SIZE];
-    if (!make_path(ini_path, dir, "\\WININIT.INI") || !make_path(new_path, dir, "\\WININIT.NEW"))
+    char old_path[WININIT_PATH_SIZE];
+    if (!make_path(ini_path, dir, "\\WININIT.INI") || !make_path(new_path, dir, "\\WININIT.NEW") ||
+        !make_path(old_path, dir, "\\WININIT.OLD"))
         return false;
 
     // Binary both ways: every byte of the user's file is copied, those behind a DOS
@@ -114,18 +151,15 @@ static bool schedule_in_wininit(const char *path, const char *new_name)
         return false;
     }
     bool complete = copy_with_entry(in, out, new_name != NULL ? new_name : "NUL", path);
+    bool had_ini = in != NULL;
     if (in != NULL)
         fclose(in);
     complete = fflush(out) == 0 && !ferror(out) && complete;
     complete = fclose(out) == 0 && complete;
     // A copy cut short by a full disk must never take the place of the user's file.
-    if (!complete) {
-        DeleteFileA(new_path);
-        return false;
-    }
-    SetFileAttributesA(ini_path, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(ini_path);
-    return MoveFileA(new_path, ini_path) != FALSE;
+    if (!complete)
+        return discard(new_path);
+    return replace_wininit(ini_path, new_path, old_path, had_ini);
 }
 
 bool schedule_delete_at_boot(const char *path, const char *new_name)

@@ -41,6 +41,7 @@ TEST_P(WininitTest, EntryLandsFirstInTheRenameSection)
     ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
     EXPECT_EQ(c.after, after);
     EXPECT_FALSE(sim::exists(WININIT_NEW));
+    EXPECT_FALSE(sim::exists(WININIT_OLD));
     EXPECT_EQ(0, sim::count("MoveFileExA"));
 }
 
@@ -114,40 +115,69 @@ TEST_F(ToolTest, NewNameTakesThePlaceOfNul)
     EXPECT_EQ("[rename]\r\nC:\\WINDOWS\\SYSTEM32\\FILES32.OLD=" WORM_PATH "\r\n", after);
 }
 
-struct WriteFailure {
+struct WininitFault {
     const char *name;
-    const char *call;
+    const char *call;  // fails once
     int nth;
+    enum { INI_PRESENT, INI_ABSENT, OLD_NAME_TAKEN } start;
 };
 
-void PrintTo(const WriteFailure &c, std::ostream *os)
+void PrintTo(const WininitFault &c, std::ostream *os)
 {
     *os << c.name;
 }
 
-class WininitWriteFailureTest : public ToolTest, public ::testing::WithParamInterface<WriteFailure> {};
+class WininitFaultTest : public ToolTest, public ::testing::WithParamInterface<WininitFault> {};
 
-TEST_P(WininitWriteFailureTest, UsersFileStaysExactlyAsItWas)
+// Whichever step fails, WININIT.INI is exactly as it was, no file of the tool's is left
+// beside it, and the deletion is reported as not arranged.
+TEST_P(WininitFaultTest, UsersFileStaysExactlyAsItWas)
 {
+    const WininitFault &c = GetParam();
     sim::set_family(sim::FAMILY_9X);
     std::string before = "[rename]\r\nNUL=C:\\installer.tmp\r\n" + LONG_LINE + "\r\n";
     for (int i = 0; i < 20; i++)
         before += "line" + std::to_string(i) + "=" + std::string(300, 'v') + "\r\n";
-    sim::write_file(WININIT_INI, before);
-    sim::fail(GetParam().call, GetParam().nth, ERROR_DISK_FULL, true);
+    if (c.start != WininitFault::INI_ABSENT)
+        sim::write_file(WININIT_INI, before, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    const std::string someone_elses = "[rename]\r\nNUL=C:\\kept.tmp\r\n";
+    if (c.start == WininitFault::OLD_NAME_TAKEN)
+        sim::write_file(WININIT_OLD, someone_elses);
+    if (c.call != NULL)
+        sim::fail(c.call, c.nth, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
-    ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
-    EXPECT_EQ(before, after);
+    if (c.start == WininitFault::INI_ABSENT) {
+        EXPECT_FALSE(sim::exists(WININIT_INI));
+    } else {
+        ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
+        EXPECT_EQ(before, after);
+        EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, sim::attributes(WININIT_INI));
+    }
     EXPECT_FALSE(sim::exists(WININIT_NEW));
+    if (c.start == WininitFault::OLD_NAME_TAKEN)
+        EXPECT_TRUE(sim::read_file(WININIT_OLD, &after) && after == someone_elses);
+    else
+        EXPECT_FALSE(sim::exists(WININIT_OLD));
+    EXPECT_EQ(0, sim::open_files());
 }
 
-INSTANTIATE_TEST_SUITE_P(Wininit, WininitWriteFailureTest,
-                         ::testing::Values(WriteFailure{"FirstWrite", "write", 1},
-                                           WriteFailure{"SecondWrite", "write", 2},
-                                           WriteFailure{"Close", "fclose", 2},
-                                           WriteFailure{"UnreadableIni", "fopen", 1}),
-                         [](const ::testing::TestParamInfo<WriteFailure> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Wininit, WininitFaultTest,
+    ::testing::Values(WininitFault{"NoWindowsDirectory", "GetWindowsDirectoryA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"UnreadableIni", "fopen", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"FirstWrite", "write", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"SecondWrite", "write", 2, WininitFault::INI_PRESENT},
+                      WininitFault{"Close", "fclose", 2, WininitFault::INI_PRESENT},
+                      WininitFault{"AttributesUnreadable", "GetFileAttributesA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"SetAside", "MoveFileA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"MoveIn", "MoveFileA", 2, WininitFault::INI_PRESENT},
+                      WininitFault{"ClearReadOnly", "SetFileAttributesA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"DeleteOld", "DeleteFileA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"MoveInWithoutIni", "MoveFileA", 1, WininitFault::INI_ABSENT},
+                      // Another program's WININIT.OLD is never overwritten.
+                      WininitFault{"OldNameTaken", NULL, 0, WininitFault::OLD_NAME_TAKEN}),
+    [](const ::testing::TestParamInfo<WininitFault> &info) { return info.param.name; });
 
 TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
 {
