@@ -146,6 +146,9 @@ int wait_for_key(void)
 
 void fatal_exit(const char *message)
 {
+    // Standard output is fully buffered, standard error not at all: what was written to
+    // standard output must reach the screen first.
+    fflush(stdout);
     fprintf(stderr, "%s\n", message);
     fprintf(stderr, "%s\n", MSG_FATAL_PROMPT);
     wait_for_key();

@@ -247,6 +247,14 @@ TEST_F(FlowTest, MissingSystemDirectoryIsFatal)
     EXPECT_EQ(1, outcome.code);
     EXPECT_EQ(lines({MSG_BANNER}), sim::out());
     EXPECT_EQ(lines({"Cannot find system directory", "Press eny key to exit . . ."}), sim::err());
+    // On the screen the banner comes first: standard output reaches it before the error.
+    std::vector<std::string> flushes;
+    for (const sim::Call &call : sim::calls()) {
+        if (call.name == "stdout" || call.name == "stderr")
+            flushes.push_back(call.name);
+    }
+    ASSERT_FALSE(flushes.empty());
+    EXPECT_EQ("stdout", flushes.front());
     EXPECT_EQ(0u, sim::unread_batches());
     EXPECT_TRUE(sim::ioctls().size() == 1 && sim::ioctls()[0].code == 0x5349A00C);
 }
