@@ -5,6 +5,12 @@
 #include "platform/win.h"
 
 #define RENAME_HEADER "[rename]"
+#define RENAME_HEADER_UPPER "[RENAME]"
+#define RENAME_HEADER_LENGTH 8
+// The line end of the lines the tool writes itself.
+#define LINE_END "\r\n"
+// The line's first text after blanks is something other than the header.
+#define NOT_A_HEADER (-1)
 
 static bool make_path(char *path, const char *dir, const char *name)
 {
@@ -28,81 +34,137 @@ static size_t read_piece(char *line, FILE *in)
     return end;
 }
 
+// Follows one line through the pieces it comes in: how much of "[rename]", in any letter
+// case, its first text after blanks has matched so far (RENAME_HEADER_LENGTH: the line is a
+// header, whatever follows), or NOT_A_HEADER. Starts at 0 on each line.
+static int match_header(int matched, const char *piece, size_t length)
+{
+    for (size_t i = 0; i < length && matched != NOT_A_HEADER && matched < RENAME_HEADER_LENGTH; i++) {
+        char c = piece[i];
+        if (matched == 0 && (c == ' ' || c == '\t'))
+            continue;
+        if (c == RENAME_HEADER[matched] || c == RENAME_HEADER_UPPER[matched])
+            matched++;
+        else
+            matched = NOT_A_HEADER;
+    }
+    return matched;
+}
+
 // Copies WININIT.INI (in may be NULL: there is none) into out with the entry as the first
 // line of the first [rename] section, or in a new section at the end. The entry always
-// starts a line of its own: after a header piece that ends without a line end (the header
-// is the last line, or lies inside a longer line) it waits for the line's end. False on
-// any read or write error.
+// starts a line of its own: after a header line longer than one piece, or the header as
+// the last line without a line end, it waits for the line's end. False on any read or
+// write error.
 static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char *path)
 {
     bool header_seen = false;
     bool entry_written = false;
     bool at_line_start = true;
+    int header_matched = 0;
     char line[WININIT_LINE_SIZE];
     size_t length;
     while (in != NULL && (length = read_piece(line, in)) > 0) {
-        if (contains_nocase(line, RENAME_HEADER) != NULL)
+        header_matched = match_header(header_matched, line, length);
+        if (header_matched == RENAME_HEADER_LENGTH)
             header_seen = true;
         if (fwrite(line, 1, length, out) != length)
             return false;
         at_line_start = line[length - 1] == '\n';
+        if (at_line_start)
+            header_matched = 0;
         if (header_seen && !entry_written && at_line_start) {
             entry_written = true;
-            if (fprintf(out, "%s=%s\n", target, path) < 0)
+            if (fprintf(out, "%s=%s" LINE_END, target, path) < 0)
                 return false;
         }
     }
     if (in != NULL && ferror(in))
         return false;
-    if (!at_line_start && fputs("\n", out) < 0)
+    if (!at_line_start && fputs(LINE_END, out) < 0)
         return false;
-    if (!header_seen && fprintf(out, "%s\n", RENAME_HEADER) < 0)
+    if (!header_seen && fputs(RENAME_HEADER LINE_END, out) < 0)
         return false;
-    if (!entry_written && fprintf(out, "%s=%s\n", target, path) < 0)
+    if (!entry_written && fprintf(out, "%s=%s" LINE_END, target, path) < 0)
         return false;
     return true;
 }
 
-static void schedule_in_wininit(const char *path, const char *new_name)
+// Deletes a file of the tool's own that is not to stay; the step it served has failed.
+static bool discard(const char *path)
+{
+    DeleteFileA(path);
+    return false;
+}
+
+// Puts the complete copy at new_path in the place of WININIT.INI (had_ini: there is one)
+// with the 9x family's calls alone, so that at every moment a complete WININIT.INI is there
+// under its own name or set aside under old_path, from where it goes back when a step
+// fails. MoveFileA never replaces a file: another program's file of the aside name stops
+// the change instead of being lost. True when WININIT.INI now holds the copy.
+static bool replace_wininit(const char *ini_path, const char *new_path, const char *old_path, bool had_ini)
+{
+    if (!had_ini)
+        return MoveFileA(new_path, ini_path) || discard(new_path);
+    // Kept to give the user's file back exactly as it was.
+    DWORD attributes = GetFileAttributesA(ini_path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !MoveFileA(ini_path, old_path))
+        return discard(new_path);
+    if (MoveFileA(new_path, ini_path)) {
+        // A read-only copy would refuse the deletion.
+        SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileA(old_path))
+            return true;
+        // The new file goes out again so that the old one can come back; if it cannot,
+        // the entry stays arranged.
+        if (!MoveFileA(ini_path, new_path))
+            return true;
+    }
+    if (MoveFileA(old_path, ini_path))
+        SetFileAttributesA(ini_path, attributes);
+    return discard(new_path);
+}
+
+static bool schedule_in_wininit(const char *path, const char *new_name)
 {
     char dir[WININIT_LINE_SIZE];
     UINT length = GetWindowsDirectoryA(dir, WININIT_LINE_SIZE);
     if (length == 0 || length >= WININIT_LINE_SIZE)
-        return;
+        return false;
     char ini_path[WININIT_PATH_SIZE];
     char new_path[WININIT_PATH_SIZE];
-    if (!make_path(ini_path, dir, "\\WININIT.INI") || !make_path(new_path, dir, "\\WININIT.NEW"))
-        return;
+    char old_path[WININIT_PATH_SIZE];
+    if (!make_path(ini_path, dir, "\\WININIT.INI") || !make_path(new_path, dir, "\\WININIT.NEW") ||
+        !make_path(old_path, dir, "\\WININIT.OLD"))
+        return false;
 
-    FILE *in = fopen(ini_path, "rt");
+    // Binary both ways: every byte of the user's file is copied, those behind a DOS
+    // end-of-file byte too, and each line keeps its own line end.
+    FILE *in = fopen(ini_path, "rb");
     // One that exists but cannot be read would be replaced by a file without its entries.
     if (in == NULL && file_exists(ini_path))
-        return;
-    FILE *out = fopen(new_path, "wt");
+        return false;
+    FILE *out = fopen(new_path, "wb");
     if (out == NULL) {
         if (in != NULL)
             fclose(in);
-        return;
+        return false;
     }
     bool complete = copy_with_entry(in, out, new_name != NULL ? new_name : "NUL", path);
+    bool had_ini = in != NULL;
     if (in != NULL)
         fclose(in);
     complete = fflush(out) == 0 && !ferror(out) && complete;
     complete = fclose(out) == 0 && complete;
     // A copy cut short by a full disk must never take the place of the user's file.
-    if (!complete) {
-        DeleteFileA(new_path);
-        return;
-    }
-    SetFileAttributesA(ini_path, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(ini_path);
-    MoveFileA(new_path, ini_path);
+    if (!complete)
+        return discard(new_path);
+    return replace_wininit(ini_path, new_path, old_path, had_ini);
 }
 
-void schedule_delete_at_boot(const char *path, const char *new_name)
+bool schedule_delete_at_boot(const char *path, const char *new_name)
 {
     if (is_nt_family())
-        MoveFileExA(path, new_name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
-    else
-        schedule_in_wininit(path, new_name);
+        return MoveFileExA(path, new_name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return schedule_in_wininit(path, new_name);
 }

@@ -10,8 +10,11 @@
 // Arranges that at the next start of Windows the file at path is deleted, or moved to
 // new_name when that is not NULL. NT family: a pending move kept by Windows. 9x family: an
 // entry "NUL=<path>" (or "<new_name>=<path>") first in the [rename] section of WININIT.INI,
-// rebuilt through WININIT.NEW; WININIT.INI is replaced only by a copy written in full, so
-// other programs' entries are never lost. Silent; the caller goes on whatever happened.
-void schedule_delete_at_boot(const char *path, const char *new_name);
+// rebuilt through WININIT.NEW; WININIT.INI is replaced only by a copy written in full, and
+// is set aside as WININIT.OLD until that copy has taken its place, so other programs'
+// entries are never lost: when any step fails, WININIT.INI is as it was and neither
+// WININIT.NEW nor WININIT.OLD is left. Prints nothing. True when the deletion is
+// arranged: NT, Windows accepted the pending move; 9x, WININIT.INI now holds the entry.
+bool schedule_delete_at_boot(const char *path, const char *new_name);
 
 #endif

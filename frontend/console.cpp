@@ -81,6 +81,20 @@ static bool key_pending(void)
     return pending;
 }
 
+// Takes the key press that key_pending has just seen out of the queue without taking its
+// codes: a key thrown away owes nothing. False when the console cannot be read.
+static bool discard_key(void)
+{
+    HANDLE input = open_console_input();
+    if (input == INVALID_HANDLE_VALUE)
+        return false;
+    INPUT_RECORD record;
+    DWORD count = 0;
+    bool taken = ReadConsoleInputA(input, &record, 1, &count) && count == 1;
+    CloseHandle(input);
+    return taken;
+}
+
 // Waits for one key press and returns its first code; owed codes come first, at once.
 static int read_key(void)
 {
@@ -118,11 +132,13 @@ int wait_for_key(void)
     // msvcrt buffers a console fully even when asked for lines: the prompt must be out
     // before the wait.
     fflush(stdout);
-    while (key_pending())
-        read_key();
+    // Keys typed before the prompt and keys typed meanwhile go with all they owe; what the
+    // key read at the prompt still owes stays for the next wait.
+    while (key_pending() && discard_key()) {
+    }
     int code = read_key();
-    while (key_pending())
-        read_key();
+    while (key_pending() && discard_key()) {
+    }
     if (code >= 'a' && code <= 'z')
         code -= 'a' - 'A';
     return code;
@@ -130,6 +146,9 @@ int wait_for_key(void)
 
 void fatal_exit(const char *message)
 {
+    // Standard output is fully buffered, standard error not at all: what was written to
+    // standard output must reach the screen first.
+    fflush(stdout);
     fprintf(stderr, "%s\n", message);
     fprintf(stderr, "%s\n", MSG_FATAL_PROMPT);
     wait_for_key();

@@ -15,6 +15,7 @@
 #define MSG_LINKS_REMOVED "Registry/.ini links successfully removed."
 #define MSG_WORM_REMOVED "Worm Tavrel_Moss successfully removed."
 #define MSG_WORM_PARTLY_REMOVED "Worm Tavrel_Moss partialy removed."
+#define MSG_NOT_SCHEDULED "The worm file could not be set for deletion: run this tool again after the restart."
 #define MSG_MUST_RESTART "YOU MUST RESTART WINDOWS NOW to finish clean process"
 #define MSG_PRESS_R "Press 'R' to restart Windows..."
 #define MSG_REBOOT_BY_HAND "If system does not restart automatically,\nREBOOT COMPUTER TO FINISH CLEAN PROCESS!\n"

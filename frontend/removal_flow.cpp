@@ -31,10 +31,13 @@ static bool user_agrees(void)
 }
 
 // The file could not be deleted now: Windows deletes it at the next start, which the user
-// starts with R. Never returns.
+// starts with R. The restart is asked for even when the deletion could not be arranged:
+// the running worm stops and its links are gone, and the user is told to come back.
+// Never returns.
 [[noreturn]] static void restart_to_finish(void)
 {
-    schedule_delete_at_boot(worm_path, NULL);
+    if (!schedule_delete_at_boot(worm_path, NULL))
+        puts(MSG_NOT_SCHEDULED);
     puts(MSG_MUST_RESTART);
     puts(MSG_PRESS_R);
     for (;;) {

@@ -8,7 +8,7 @@
 #define RUN_FINISHED 0      // nothing found, or the worm removed
 #define RUN_DECLINED 1      // N at the question (also the fatal stop's exit code)
 #define RUN_LINKS_LEFT 2    // not every link could be removed
-#define RUN_RESTART_NEEDED 3  // deletion scheduled, but no key could be read to restart
+#define RUN_RESTART_NEEDED 3  // the file is in use, but no key could be read to restart
 
 // Written once per process, zero at start.
 extern char system_dir[PATH_SIZE];

@@ -38,6 +38,7 @@ LAB_FORMAT = "lab-prefix-3"           # bump when the saved clean state changes 
 DEFAULT_EXE_DIR = REPO / "build" / "win32"
 TOOL_EXE = "tavrel_moss_remover.exe"
 HOLD_EXE = "hold_file.exe"
+DENY_EXE = "deny_key.exe"
 
 # Wine keeps the system directory at system32 in every Windows version it imitates, win98
 # included (GetSystemDirectoryA was checked in both modes).
@@ -81,6 +82,7 @@ WORM_REMOVED = "Worm Tavrel_Moss successfully removed."
 WORM_PARTLY = "Worm Tavrel_Moss partialy removed."
 MUST_RESTART = "YOU MUST RESTART WINDOWS NOW to finish clean process"
 PRESS_R = "Press 'R' to restart Windows..."
+NOT_SCHEDULED = "The worm file could not be set for deletion: run this tool again after the restart."
 REBOOT_1 = "If system does not restart automatically,"
 REBOOT_2 = "REBOOT COMPUTER TO FINISH CLEAN PROCESS!"
 PRESS_ANY = "Press any key to exit . . ."
@@ -424,6 +426,7 @@ def snapshot():
         "worm file": read_bytes(WORM_PATH),
         "WININIT.INI": read_bytes(WININIT_PATH),
         "WININIT.NEW": read_bytes(r"C:\windows\WININIT.NEW"),
+        "WININIT.OLD": read_bytes(r"C:\windows\WININIT.OLD"),
     }
 
 
@@ -738,7 +741,8 @@ class Holder:
     def __init__(self, exe_dir, windows_path, run_dir):
         self.proc = _track(subprocess.Popen(
             ["wine", str(exe_dir / HOLD_EXE), windows_path], stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE, stderr=open(run_dir / "hold_file.stderr", "wb"),
+            stdout=subprocess.PIPE,
+            stderr=open(run_dir / ("hold_file-%s.stderr" % windows_path.split("\\")[-1]), "wb"),
             env=wine_env(), start_new_session=True))
         line = self._line(60)
         if not line.startswith("HOLDING"):
@@ -958,24 +962,75 @@ def scenario_file_attributes(sc):
     file_only(sc, "+r +h +s")
 
 
-def file_in_use(sc, version):
+def plant_held_worm(sc, version, wininit=None):
+    """All links and the worm file, which another program holds open; returns the
+    snapshot before and the holder."""
     start_server()
-    wininit = None
-    if version:
-        # Another setup program's pending work, with its own comment: it must survive.
-        wininit = "; left by another setup program\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
     plant(sc.run_dir, links=ALL_LINKS, worm="file", version=version, wininit=wininit)
     before = sc.snapshot("before")
     expect_planted(sc, before, ALL_LINKS, "file")
-    holder = Holder(sc.exe_dir, WORM_PATH, sc.run_dir)
+    return before, Holder(sc.exe_dir, WORM_PATH, sc.run_dir)
+
+
+def tool_to_restart_prompt(sc, told=()):
+    """The tool, answered Y, up to the restart prompt; told: the lines it shows between
+    the repair and the restart prompt."""
     prog = sc.program("tool")
     prog.expect(FOUND)
     prog.expect(CONTINUE)
     prog.send("y")
     prog.expect(REMOVING, timeout=30)
     prog.expect(LINKS_REMOVED, timeout=60)
+    for line in told:
+        prog.expect(line, timeout=30)
     prog.expect(MUST_RESTART, timeout=30)
     prog.expect(PRESS_R, timeout=30)
+    return prog
+
+
+def restart_with_r(sc, prog, holders, told=(), worm_gone=True):
+    """Lets go of the held files (a real restart ends every program first; Wine's does
+    not), presses R, waits for the restart's boot-time work and checks that the tool then
+    idles. Without worm_gone, the other program's WININIT.INI entry being carried out
+    shows that the restart happened. Returns the snapshot after the restart."""
+    for holder in holders:
+        holder.release()
+    sc.check(read_bytes(WORM_PATH) == WORM_FILE_BYTES, "worm file still there until R")
+    prog.send("r")
+    prog.expect(REBOOT_1, timeout=60)
+    prog.expect(REBOOT_2, timeout=30)
+    if worm_gone:
+        done = wait_until(lambda: read_bytes(WORM_PATH) is None, 60)
+        sc.check(done, "worm file gone after the restart the tool asked for")
+    else:
+        done = wait_until(lambda: read_bytes(OLD_TMP_PATH) is None, 60)
+        sc.check(done, "the restart the tool asked for carried out the other program's entry")
+    tool_pid = process_running(TOOL_EXE)
+    sc.check(tool_pid is not None, "the tool idles after the final message")
+    if tool_pid is not None:
+        used = cpu_seconds(tool_pid)
+        shown = prog.quiet(3.0)
+        used = cpu_seconds(tool_pid) - used
+        sc.check(used < 0.3, "the idle tool used %.2f s of processor in 3 s" % used)
+        sc.equal(shown, "", "nothing shown after the final message")
+    sc.transcript(prog, [BANNER, FOUND, CONTINUE, REMOVING, LINKS_REMOVED] + list(told) +
+                  [MUST_RESTART, PRESS_R, REBOOT_1, REBOOT_2], "tool")
+    prog.kill()
+    after = sc.snapshot("after-restart")
+    sc.check(not after["PendingFileRenameOperations"],
+             "PendingFileRenameOperations done: %r" % after["PendingFileRenameOperations"])
+    sc.equal(link_mask(after), 0, "links still repaired after the restart")
+    sc.equal(after["WININIT.OLD"], None, "no WININIT.OLD left")
+    return after
+
+
+def file_in_use(sc, version):
+    wininit = None
+    if version:
+        # Another setup program's pending work, with its own comment: it must survive.
+        wininit = "; left by another setup program\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    _, holder = plant_held_worm(sc, version, wininit)
+    prog = tool_to_restart_prompt(sc)
     for key in (b"y", b"1", KEY_ENTER):
         prog.send(key)
         shown = prog.quiet(1.2)
@@ -999,30 +1054,7 @@ def file_in_use(sc, version):
         sc.check(("nul", OLD_TMP_PATH.lower()) in renames,
                  "WININIT.INI keeps the other program's entry: %r" % renames)
         sc.equal(pending["WININIT.NEW"], None, "no WININIT.NEW left over")
-    # A real restart ends every program first; Wine's restart does not, so let go now.
-    holder.release()
-    sc.check(read_bytes(WORM_PATH) == WORM_FILE_BYTES, "worm file still there until R")
-    prog.send("r")
-    prog.expect(REBOOT_1, timeout=60)
-    prog.expect(REBOOT_2, timeout=30)
-    # The restart the tool asked for carries out the boot-time deletion.
-    gone = wait_until(lambda: read_bytes(WORM_PATH) is None, 60)
-    sc.check(gone, "worm file gone after the restart the tool asked for")
-    tool_pid = process_running(TOOL_EXE)
-    sc.check(tool_pid is not None, "the tool idles after the final message")
-    if tool_pid is not None:
-        used = cpu_seconds(tool_pid)
-        shown = prog.quiet(3.0)
-        used = cpu_seconds(tool_pid) - used
-        sc.check(used < 0.3, "the idle tool used %.2f s of processor in 3 s" % used)
-        sc.equal(shown, "", "nothing shown after the final message")
-    sc.transcript(prog, [BANNER, FOUND, CONTINUE, REMOVING, LINKS_REMOVED, MUST_RESTART,
-                         PRESS_R, REBOOT_1, REBOOT_2], "tool")
-    prog.kill()
-    after = sc.snapshot("after-restart")
-    sc.check(not after["PendingFileRenameOperations"],
-             "PendingFileRenameOperations done: %r" % after["PendingFileRenameOperations"])
-    sc.equal(link_mask(after), 0, "links still repaired after the restart")
+    after = restart_with_r(sc, prog, [holder])
     if version:
         sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
         sc.equal(after["WININIT.INI"], None, "WININIT.INI carried out")
@@ -1034,6 +1066,61 @@ def scenario_file_in_use_nt(sc):
 
 def scenario_file_in_use_9x(sc):
     file_in_use(sc, "win98")
+
+
+def scenario_rename_in_text_9x(sc):
+    """A line that mentions [rename] is text: the entry goes under the real header."""
+    wininit = "[setup]\nnote=entries go to [rename] below\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    _, holder = plant_held_worm(sc, "win98", wininit)
+    prog = tool_to_restart_prompt(sc)
+    pending = sc.snapshot("before-restart")
+    original = wininit.replace("\n", "\r\n").encode("latin-1")
+    entry = ("NUL=%s\r\n" % WORM_PATH).encode("latin-1")
+    want = original.replace(b"[rename]\r\n", b"[rename]\r\n" + entry)
+    sc.equal((pending["WININIT.INI"] or b"").lower(), want.lower(),
+             "WININIT.INI: the entry first under the [rename] header, every other byte kept")
+    restart_with_r(sc, prog, [holder])
+    sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
+
+
+def run_again_after_restart(sc):
+    """What the tool told the user to do: run it again, now that nothing holds the file."""
+    answer_yes_and_finish(sc, sc.program("run-again"), PARTS_FOUND, WORM_REMOVED)
+    sc.equal(read_bytes(WORM_PATH), None, "worm file deleted by the second run")
+
+
+def unscheduled(sc, version):
+    """The deletion at boot cannot be arranged: the user is told before the restart
+    prompt, the restart still comes, and a second run finishes the job."""
+    # Another program's entry, carried out by the restart: it shows the restart happened.
+    wininit = "[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    before, worm_holder = plant_held_worm(sc, version, wininit)
+    holders = [worm_holder]
+    if version:
+        # Another program holds WININIT.INI: no entry can be written.
+        holders.append(Holder(sc.exe_dir, WININIT_PATH, sc.run_dir))
+    else:
+        # The Session Manager key refuses changes: no pending move can be noted. The
+        # denial lasts as long as this scenario's wineserver.
+        rc, out, err = wine([str(sc.exe_dir / DENY_EXE), SESSION_MANAGER.split("\\", 1)[1]])
+        sc.check(out.startswith("DENIED"), "Session Manager key denied: %r" % (out + err))
+    prog = tool_to_restart_prompt(sc, told=[NOT_SCHEDULED])
+    pending = sc.snapshot("before-restart")
+    sc.equal(pending["PendingFileRenameOperations"], None, "no pending move noted")
+    sc.equal(pending["WININIT.INI"], before["WININIT.INI"], "WININIT.INI as it was")
+    sc.equal(pending["WININIT.NEW"], None, "no WININIT.NEW left")
+    sc.equal(pending["WININIT.OLD"], None, "no WININIT.OLD left")
+    after = restart_with_r(sc, prog, holders, told=[NOT_SCHEDULED], worm_gone=False)
+    sc.equal(after["worm file"], WORM_FILE_BYTES, "worm file still there after the restart")
+    run_again_after_restart(sc)
+
+
+def scenario_unscheduled_9x(sc):
+    unscheduled(sc, "win98")
+
+
+def scenario_unscheduled_nt(sc):
+    unscheduled(sc, None)
 
 
 def scenario_redirected_output(sc):
@@ -1115,6 +1202,9 @@ SCENARIOS = {
     "file_attributes": scenario_file_attributes,
     "file_in_use_nt": scenario_file_in_use_nt,
     "file_in_use_9x": scenario_file_in_use_9x,
+    "rename_in_text_9x": scenario_rename_in_text_9x,
+    "unscheduled_9x": scenario_unscheduled_9x,
+    "unscheduled_nt": scenario_unscheduled_nt,
     "redirected_output": scenario_redirected_output,
     "no_terminal_clean": scenario_no_terminal_clean,
     "no_terminal_infected": scenario_no_terminal_infected,
@@ -1171,7 +1261,7 @@ def cmd_run(args):
         print("unknown scenario %s; known: %s" % (args.name, ", ".join(SCENARIOS)))
         return 2
     exe_dir = Path(args.exe_dir)
-    for exe in (TOOL_EXE, HOLD_EXE):
+    for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE):
         if not (exe_dir / exe).exists():
             print("FAILED: %s missing in %s (run scripts/build.sh win32)" % (exe, exe_dir))
             return 1

@@ -36,11 +36,12 @@ TEST_P(WininitTest, EntryLandsFirstInTheRenameSection)
     const WininitCase &c = GetParam();
     if (c.before != NULL)
         sim::write_file(WININIT_INI, std::string(c.before, c.before_size), FILE_ATTRIBUTE_READONLY);
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
     ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
     EXPECT_EQ(c.after, after);
     EXPECT_FALSE(sim::exists(WININIT_NEW));
+    EXPECT_FALSE(sim::exists(WININIT_OLD));
     EXPECT_EQ(0, sim::count("MoveFileExA"));
 }
 
@@ -58,15 +59,27 @@ INSTANTIATE_TEST_SUITE_P(
         WininitCase{"MixedCaseHeaderWithBlanksAndComment",
                     BYTES("[x]\r\n  [ReNaMe] ; pending\r\nNUL=C:\\old.tmp\r\n"),
                     std::string("[x]\r\n  [ReNaMe] ; pending\r\n") + ENTRY + "NUL=C:\\old.tmp\r\n"},
+        WininitCase{"TabsBeforeHeaderAndTextAfterIt", BYTES("\t [Rename]x\r\nNUL=C:\\old.tmp\r\n"),
+                    std::string("\t [Rename]x\r\n") + ENTRY + "NUL=C:\\old.tmp\r\n"},
+        // "[rename]" inside another line's text is text: the entry goes under the real header.
+        WininitCase{"HeaderTextInsideALine",
+                    BYTES("[setup]\r\nnote=entries go to [rename] below\r\n[rename]\r\nNUL=C:\\other\\old.tmp\r\n"),
+                    std::string("[setup]\r\nnote=entries go to [rename] below\r\n[rename]\r\n") + ENTRY +
+                        "NUL=C:\\other\\old.tmp\r\n"},
+        WininitCase{"HeaderTextOnlyInsideLines", BYTES("[x]\r\n;[rename]\r\na=[RENAME]\r\n"),
+                    std::string("[x]\r\n;[rename]\r\na=[RENAME]\r\n[rename]\r\n") + ENTRY},
         WininitCase{"ExistingEntriesFollowUnchanged",
                     BYTES("[rename]\r\nNUL=C:\\a.tmp\r\nC:\\new.dll=C:\\new.tmp\r\n"),
                     std::string("[rename]\r\n") + ENTRY + "NUL=C:\\a.tmp\r\nC:\\new.dll=C:\\new.tmp\r\n"},
         WininitCase{"TwoHeaders", BYTES("[rename]\r\na=b\r\n[RENAME]\r\nc=d\r\n"),
                     std::string("[rename]\r\n") + ENTRY + "a=b\r\n[RENAME]\r\nc=d\r\n"},
-        WininitCase{"LfOnlyLinesGainCr", BYTES("[rename]\na=b\n"),
-                    std::string("[rename]\r\n") + ENTRY + "a=b\r\n"},
-        WininitCase{"NothingAfterEndOfFileByte", BYTES("[rename]\r\na=b\r\n\x1a" "junk\r\n"),
-                    std::string("[rename]\r\n") + ENTRY + "a=b\r\n"},
+        // The file's own line ends stay as they are; the tool's lines end in CR LF.
+        WininitCase{"LineEndsKeptAsTheyAre", BYTES("[rename]\na=b\rc\nd=e\r\r\n"),
+                    std::string("[rename]\n") + ENTRY + "a=b\rc\nd=e\r\r\n"},
+        WininitCase{"BytesAfterEndOfFileByteAreKept",
+                    BYTES("[rename]\r\nNUL=C:\\other\\old.tmp\r\n\x1aNUL=C:\\other\\late.tmp\r\n"),
+                    std::string("[rename]\r\n") + ENTRY +
+                        "NUL=C:\\other\\old.tmp\r\n\x1aNUL=C:\\other\\late.tmp\r\n"},
         WininitCase{"HeaderLastWithoutLineEnd", BYTES("a=b\r\n[rename]"),
                     std::string("a=b\r\n[rename]\r\n") + ENTRY},
         WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
@@ -76,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
 {
     sim::set_family(sim::FAMILY_9X);
-    // The header text lies inside a line longer than one read: the entry still waits for
-    // that line's end.
+    // The header text lies inside a line longer than one read: the entry still comes
+    // right after the real header...
     std::string header_in_long_line = std::string(600, 'z') + "[rename]" + std::string(600, 'z');
     sim::write_file(WININIT_INI, "[rename]\r\n" + LONG_LINE + "\r\n" + header_in_long_line + "\r\n");
     schedule_delete_at_boot(WORM_PATH, NULL);
@@ -85,10 +98,12 @@ TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ("[rename]\r\n" + std::string(ENTRY) + LONG_LINE + "\r\n" + header_in_long_line + "\r\n", after);
 
-    sim::write_file(WININIT_INI, header_in_long_line + "\r\nz=1\r\n");
+    // ... and it is text there, not a header; blanks before a header may fill a whole read.
+    std::string header_after_blanks = std::string(600, ' ') + "[ReName]";
+    sim::write_file(WININIT_INI, header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\nw=2\r\n");
     schedule_delete_at_boot(WORM_PATH, NULL);
     sim::read_file(WININIT_INI, &after);
-    EXPECT_EQ(header_in_long_line + "\r\n" + ENTRY + "z=1\r\n", after);
+    EXPECT_EQ(header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\n" + ENTRY + "w=2\r\n", after);
 }
 
 TEST_F(ToolTest, NewNameTakesThePlaceOfNul)
@@ -100,47 +115,76 @@ TEST_F(ToolTest, NewNameTakesThePlaceOfNul)
     EXPECT_EQ("[rename]\r\nC:\\WINDOWS\\SYSTEM32\\FILES32.OLD=" WORM_PATH "\r\n", after);
 }
 
-struct WriteFailure {
+struct WininitFault {
     const char *name;
-    const char *call;
+    const char *call;  // fails once
     int nth;
+    enum { INI_PRESENT, INI_ABSENT, OLD_NAME_TAKEN } start;
 };
 
-void PrintTo(const WriteFailure &c, std::ostream *os)
+void PrintTo(const WininitFault &c, std::ostream *os)
 {
     *os << c.name;
 }
 
-class WininitWriteFailureTest : public ToolTest, public ::testing::WithParamInterface<WriteFailure> {};
+class WininitFaultTest : public ToolTest, public ::testing::WithParamInterface<WininitFault> {};
 
-TEST_P(WininitWriteFailureTest, UsersFileStaysExactlyAsItWas)
+// Whichever step fails, WININIT.INI is exactly as it was, no file of the tool's is left
+// beside it, and the deletion is reported as not arranged.
+TEST_P(WininitFaultTest, UsersFileStaysExactlyAsItWas)
 {
+    const WininitFault &c = GetParam();
     sim::set_family(sim::FAMILY_9X);
     std::string before = "[rename]\r\nNUL=C:\\installer.tmp\r\n" + LONG_LINE + "\r\n";
     for (int i = 0; i < 20; i++)
         before += "line" + std::to_string(i) + "=" + std::string(300, 'v') + "\r\n";
-    sim::write_file(WININIT_INI, before);
-    sim::fail(GetParam().call, GetParam().nth, ERROR_DISK_FULL, true);
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    if (c.start != WininitFault::INI_ABSENT)
+        sim::write_file(WININIT_INI, before, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    const std::string someone_elses = "[rename]\r\nNUL=C:\\kept.tmp\r\n";
+    if (c.start == WininitFault::OLD_NAME_TAKEN)
+        sim::write_file(WININIT_OLD, someone_elses);
+    if (c.call != NULL)
+        sim::fail(c.call, c.nth, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
-    ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
-    EXPECT_EQ(before, after);
+    if (c.start == WininitFault::INI_ABSENT) {
+        EXPECT_FALSE(sim::exists(WININIT_INI));
+    } else {
+        ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
+        EXPECT_EQ(before, after);
+        EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, sim::attributes(WININIT_INI));
+    }
     EXPECT_FALSE(sim::exists(WININIT_NEW));
+    if (c.start == WininitFault::OLD_NAME_TAKEN)
+        EXPECT_TRUE(sim::read_file(WININIT_OLD, &after) && after == someone_elses);
+    else
+        EXPECT_FALSE(sim::exists(WININIT_OLD));
+    EXPECT_EQ(0, sim::open_files());
 }
 
-INSTANTIATE_TEST_SUITE_P(Wininit, WininitWriteFailureTest,
-                         ::testing::Values(WriteFailure{"FirstWrite", "write", 1},
-                                           WriteFailure{"SecondWrite", "write", 2},
-                                           WriteFailure{"Close", "fclose", 2},
-                                           WriteFailure{"UnreadableIni", "fopen", 1}),
-                         [](const ::testing::TestParamInfo<WriteFailure> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Wininit, WininitFaultTest,
+    ::testing::Values(WininitFault{"NoWindowsDirectory", "GetWindowsDirectoryA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"UnreadableIni", "fopen", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"FirstWrite", "write", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"SecondWrite", "write", 2, WininitFault::INI_PRESENT},
+                      WininitFault{"Close", "fclose", 2, WininitFault::INI_PRESENT},
+                      WininitFault{"AttributesUnreadable", "GetFileAttributesA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"SetAside", "MoveFileA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"MoveIn", "MoveFileA", 2, WininitFault::INI_PRESENT},
+                      WininitFault{"ClearReadOnly", "SetFileAttributesA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"DeleteOld", "DeleteFileA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"MoveInWithoutIni", "MoveFileA", 1, WininitFault::INI_ABSENT},
+                      // Another program's WININIT.OLD is never overwritten.
+                      WininitFault{"OldNameTaken", NULL, 0, WininitFault::OLD_NAME_TAKEN}),
+    [](const ::testing::TestParamInfo<WininitFault> &info) { return info.param.name; });
 
 TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
 {
     sim::set_family(sim::FAMILY_9X);
     sim::write_file(WININIT_INI, "[rename]\r\na=b\r\n");
     sim::fail("fopen", 1, ERROR_ACCESS_DENIED, false, "WININIT.NEW");
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ("[rename]\r\na=b\r\n", after);
@@ -153,18 +197,21 @@ TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)
     sim::set_family(sim::FAMILY_9X);
     for (std::string dir : {std::string(""), "C:\\" + std::string(250, 'W')}) {
         sim::set_windows_dir(dir);
-        schedule_delete_at_boot(WORM_PATH, NULL);
+        EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
         EXPECT_EQ(0, sim::count("fopen")) << dir.size();
     }
 }
 
 TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
 {
-    schedule_delete_at_boot(WORM_PATH, NULL);
+    EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
     EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "MoveFileExA"}), sim::call_names());
     ASSERT_EQ(1u, sim::pending_renames().size());
     EXPECT_EQ(5u, sim::pending_renames()[0].flags);
     EXPECT_FALSE(sim::exists(WININIT_INI));
+
+    sim::fail("MoveFileExA", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
 }
 
 }  // namespace

@@ -83,16 +83,30 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"KeysTypedMeanwhileAreDropped",
                 {join({key('A', 0x1E, 'a'), key('B', 0x30, 'b'), key('C', 0x2E, 'c')}),
                  key('D', 0x20, 'd')},
+                {'A', 'D'}},
+        // A key dropped as typed meanwhile owes nothing: its repeats never answer a prompt.
+        KeyCase{"RepeatsOfAKeyTypedMeanwhileAreDropped",
+                {join({key('A', 0x1E, 'a'), key('B', 0x30, 'b', 0, 3), key(VK_UP, 0x48, 0)}),
+                 key('D', 0x20, 'd')},
                 {'A', 'D'}}),
     [](const ::testing::TestParamInfo<KeyCase> &info) { return info.param.name; });
 
 TEST_F(ToolTest, KeysTypedAheadNeverCount)
 {
-    sim::type_ahead(join({key('Y', 0x15, 'y'), key('N', 0x31, 'n')}));
+    // Nor do the codes they still owe: repeats, and the scan code of a key without a character.
+    sim::type_ahead(join({key('Y', 0x15, 'y'), key('N', 0x31, 'n', 0, 2), key(VK_F1, 0x3B, 0)}));
     sim::press(key('Q', 0x10, 'q'));
     sim::Outcome outcome = sim::run(wait_for_key);
     EXPECT_EQ('Q', outcome.code);
     EXPECT_EQ(0u, sim::queued_events());
+}
+
+TEST_F(ToolTest, CodesOwedByThePromptsKeyOutliveKeysTypedAfterIt)
+{
+    sim::press(key(VK_UP, 0x48, 0));
+    EXPECT_EQ(0, sim::run(wait_for_key).code);
+    sim::type_ahead(key('N', 0x31, 'n'));
+    EXPECT_EQ(0x48, sim::run(wait_for_key).code);
 }
 
 TEST_F(ToolTest, ModeIsZeroOnlyWhileReading)

@@ -6,13 +6,17 @@
 
 namespace {
 
-const char *const RESTART_TRANSCRIPT_TAIL =
-    "Registry/.ini links successfully removed.\n"
-    "YOU MUST RESTART WINDOWS NOW to finish clean process\n"
-    "Press 'R' to restart Windows...\n"
-    "If system does not restart automatically,\n"
-    "REBOOT COMPUTER TO FINISH CLEAN PROCESS!\n"
-    "\n";
+#define LINKS_REMOVED_LINE "Registry/.ini links successfully removed.\n"
+#define RESTART_LINES                                        \
+    "YOU MUST RESTART WINDOWS NOW to finish clean process\n" \
+    "Press 'R' to restart Windows...\n"                      \
+    "If system does not restart automatically,\n"           \
+    "REBOOT COMPUTER TO FINISH CLEAN PROCESS!\n"             \
+    "\n"
+
+const char *const RESTART_TRANSCRIPT_TAIL = LINKS_REMOVED_LINE RESTART_LINES;
+const char *const UNSCHEDULED_TRANSCRIPT_TAIL = LINKS_REMOVED_LINE
+    "The worm file could not be set for deletion: run this tool again after the restart.\n" RESTART_LINES;
 
 class RestartPathTest : public ToolTest, public ::testing::WithParamInterface<sim::Family> {
 protected:
@@ -69,6 +73,27 @@ TEST_P(RestartPathTest, FailedRestartStillShowsTheFinalMessageAndWaits)
     sim::Outcome outcome = run_tool();
     EXPECT_EQ(sim::Outcome::IDLE, outcome.kind);
     EXPECT_TRUE(ends_with(sim::out(), RESTART_TRANSCRIPT_TAIL)) << sim::out();
+}
+
+TEST_P(RestartPathTest, DeletionThatCannotBeArrangedIsSaidBeforeTheRestart)
+{
+    // 9x: another program holds WININIT.INI, so no entry can be written. NT: the pending
+    // move is refused.
+    const std::string others = "[rename]\r\nNUL=C:\\other\\old.tmp\r\n";
+    sim::write_file(WININIT_INI, others);
+    if (GetParam() == sim::FAMILY_NT)
+        sim::fail("MoveFileExA", 1, ERROR_ACCESS_DENIED);
+    else
+        sim::hold_in_use(WININIT_INI);
+    sim::press_key('y');
+    sim::press_key('r');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(sim::Outcome::IDLE, outcome.kind);
+    EXPECT_TRUE(ends_with(sim::out(), UNSCHEDULED_TRANSCRIPT_TAIL)) << sim::out();
+    EXPECT_TRUE(sim::restart_requested());
+    EXPECT_TRUE(sim::pending_renames().empty());
+    std::string wininit;
+    EXPECT_TRUE(sim::read_file(WININIT_INI, &wininit) && wininit == others);
 }
 
 TEST_P(RestartPathTest, InsertKeyScanCodeIsR)

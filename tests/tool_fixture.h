@@ -19,6 +19,7 @@
 #define SYSTEM_INI WIN_DIR "\\SYSTEM.INI"
 #define WININIT_INI WIN_DIR "\\WININIT.INI"
 #define WININIT_NEW WIN_DIR "\\WININIT.NEW"
+#define WININIT_OLD WIN_DIR "\\WININIT.OLD"
 #define MACHINE_COMMAND_KEY "Software\\Classes\\exefile\\shell\\open\\command"
 #define CLASSES_COMMAND_KEY "exefile\\shell\\open\\command"
 #define RUN_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"

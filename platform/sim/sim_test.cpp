@@ -51,6 +51,7 @@ TEST_F(SimStreams, ReadTranslatesLikeMsvcrtTextMode) {
         {"rt", "a\r", "a\r"},                                  // CR as the last byte
         {"rt", std::string("a\nb") + kEof + "c\r\n", "a\nb"},  // 0x1A ends the file
         {"rb", std::string("a\r\nb") + kEof + "c", std::string("a\r\nb") + kEof + "c"},
+        {"rb", "a\r\r\nb\rc\n", "a\r\r\nb\rc\n"},              // binary: every byte as it is
     };
     for (const Case &c : cases) {
         sim::write_file(kIni, c.on_disk);
