@@ -81,7 +81,8 @@ static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char 
     }
     if (in != NULL && ferror(in))
         return false;
-    if (!at_line_start && fputs(LINE_END, out) < 0)
+    // A last line without a line end stays so, unless the tool's own lines follow it.
+    if (!entry_written && !at_line_start && fputs(LINE_END, out) < 0)
         return false;
     if (!header_seen && fputs(RENAME_HEADER LINE_END, out) < 0)
         return false;

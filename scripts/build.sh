@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Windows program (build/win32) and the host tests (build/host).
-# Usage: scripts/build.sh [win32|host|all]
+# Builds the Windows program (build/win32), the host tests (build/host), and the same tests
+# with sanitizers plus the fuzz targets (build/sanitize, clang).
+# Usage: scripts/build.sh [win32|host|sanitize|all]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
@@ -19,4 +20,8 @@ fi
 if [ "$what" = host ] || [ "$what" = all ]; then
   cmake -S . -B build/host >/dev/null
   cmake --build build/host -j "$jobs"
+fi
+if [ "$what" = sanitize ] || [ "$what" = all ]; then
+  CC=clang CXX=clang++ cmake -S . -B build/sanitize -DTAVREL_SANITIZE=ON >/dev/null
+  cmake --build build/sanitize -j "$jobs"
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a fresh Debian machine, when missing:
-# host compilers, GoogleTest and valgrind, the mingw-w64 i686 cross compiler, and Wine with
+# host compilers, GoogleTest, valgrind, clang (sanitizers, libFuzzer), clang-tidy and
+# cppcheck, the mingw-w64 i686 cross compiler, and Wine with
 # 32-bit support, which on a kernel that runs no 32-bit programs needs qemu's emulator too.
 # A second run installs nothing and asks apt for nothing.
 # With TAVREL_SKIP_LAB set, Wine and the emulator are left out (the lab will not run).
@@ -20,6 +21,12 @@ have i686-w64-mingw32-g++-posix || have i686-w64-mingw32-g++ || need+=(g++-mingw
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 have python3 || need+=(python3)
 have valgrind || need+=(valgrind)
+# The sanitizer build and the fuzz targets: clang with its runtimes (libFuzzer among them).
+have clang++ || need+=(clang)
+{ have clang++ && [ -f "$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a)" ]; } ||
+  need+=(libclang-rt-dev)
+have clang-tidy || need+=(clang-tidy)
+have cppcheck || need+=(cppcheck)
 if [ -z "${TAVREL_SKIP_LAB:-}" ]; then
   have wine || need+=(wine)
   installed wine32:i386 || need+=(wine32:i386)

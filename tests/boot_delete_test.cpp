@@ -83,7 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
         WininitCase{"HeaderLastWithoutLineEnd", BYTES("a=b\r\n[rename]"),
                     std::string("a=b\r\n[rename]\r\n") + ENTRY},
         WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
-                    std::string("[rename]\r\n") + ENTRY + std::string("x=\0y\r\n", 6)}),
+                    std::string("[rename]\r\n") + ENTRY + std::string("x=\0y\r\n", 6)},
+        WininitCase{"LastLineWithoutLineEndStaysSo", BYTES("[rename]\r\na=b"),
+                    std::string("[rename]\r\n") + ENTRY + "a=b"}),
     [](const ::testing::TestParamInfo<WininitCase> &info) { return info.param.name; });
 
 TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
