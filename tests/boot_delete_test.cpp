@@ -168,6 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
     Wininit, WininitFaultTest,
     ::testing::Values(WininitFault{"NoWindowsDirectory", "GetWindowsDirectoryA", 1, WininitFault::INI_PRESENT},
                       WininitFault{"UnreadableIni", "fopen", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"ReadFails", "read", 1, WininitFault::INI_PRESENT},
                       WininitFault{"FirstWrite", "write", 1, WininitFault::INI_PRESENT},
                       WininitFault{"SecondWrite", "write", 2, WininitFault::INI_PRESENT},
                       WininitFault{"Close", "fclose", 2, WininitFault::INI_PRESENT},

@@ -84,9 +84,18 @@ int raw_byte(FileStream *s, bool consume) {
     return byte;
 }
 
-// msvcrt text mode: CR LF reads as LF, any other CR stays, 0x1A ends the file.
+// msvcrt text mode: CR LF reads as LF, any other CR stays, 0x1A ends the file. Each refill
+// of the C stream's buffer is recorded as a call "read", which can be made to fail: the
+// stream then reports an error (ferror) for the rest of the read call.
 ssize_t stream_read(void *cookie, char *buffer, size_t size) {
     auto *s = static_cast<FileStream *>(cookie);
+    if (!s->detached) {
+        if (auto fault = record("read", Args().text(s->path))) {
+            set_last_error(*fault);
+            errno = errno_for(*fault);
+            return -1;
+        }
+    }
     size_t n = 0;
     while (n < size && !s->ctrl_z) {
         int byte = raw_byte(s, true);
