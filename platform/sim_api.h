@@ -201,6 +201,10 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
                    LPDWORD type, LPBYTE data, LPDWORD data_size);
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
                    LPSTR class_name, LPDWORD class_size, PFILETIME last_write);
+LONG RegQueryInfoKeyA(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD reserved,
+                      LPDWORD subkeys, LPDWORD max_subkey_length, LPDWORD max_class_length,
+                      LPDWORD values, LPDWORD max_value_name_length, LPDWORD max_value_length,
+                      LPDWORD security_size, PFILETIME last_write);
 LONG RegSetValueA(HKEY key, LPCSTR sub_key, DWORD type, LPCSTR data, DWORD data_size);
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data,
                     DWORD data_size);

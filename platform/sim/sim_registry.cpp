@@ -198,6 +198,50 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
     return ERROR_SUCCESS;
 }
 
+// Lengths as Windows gives them: names in characters without their NUL, data in bytes.
+LONG RegQueryInfoKeyA(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD reserved,
+                      LPDWORD subkeys, LPDWORD max_subkey_length, LPDWORD max_class_length,
+                      LPDWORD values, LPDWORD max_value_name_length, LPDWORD max_value_length,
+                      LPDWORD security_size, PFILETIME last_write) {
+    auto fault = record("RegQueryInfoKeyA", Args()
+                                                .key(key)
+                                                .pointer(class_name)
+                                                .size(class_size)
+                                                .pointer(reserved)
+                                                .pointer(subkeys)
+                                                .pointer(max_subkey_length)
+                                                .pointer(max_class_length)
+                                                .pointer(values)
+                                                .pointer(max_value_name_length)
+                                                .pointer(max_value_length)
+                                                .pointer(security_size)
+                                                .pointer(last_write));
+    if (fault) return static_cast<LONG>(*fault);
+    if (reserved || (class_name && !class_size)) return ERROR_INVALID_PARAMETER;
+    KeyPtr target;
+    if (LONG error = resolve(key, KEY_QUERY_VALUE, &target)) return error;
+    DWORD longest_subkey = 0, longest_name = 0, longest_data = 0;
+    for (const auto &sub : target->subkeys)
+        longest_subkey = std::max(longest_subkey, static_cast<DWORD>(sub.second->name.size()));
+    for (const auto &value : target->values) {
+        longest_name = std::max(longest_name, static_cast<DWORD>(value.second.name.size()));
+        longest_data = std::max(longest_data, static_cast<DWORD>(value.second.data.size()));
+    }
+    if (class_size) {
+        if (class_name && *class_size) *class_name = 0;
+        *class_size = 0;
+    }
+    if (subkeys) *subkeys = static_cast<DWORD>(target->subkeys.size());
+    if (max_subkey_length) *max_subkey_length = longest_subkey;
+    if (max_class_length) *max_class_length = 0;
+    if (values) *values = static_cast<DWORD>(target->values.size());
+    if (max_value_name_length) *max_value_name_length = longest_name;
+    if (max_value_length) *max_value_length = longest_data;
+    if (security_size) *security_size = 0;
+    if (last_write) *last_write = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
 LONG RegSetValueA(HKEY key, LPCSTR sub_key, DWORD type, LPCSTR data, DWORD data_size) {
     auto fault =
         record("RegSetValueA", Args().key(key).text(sub_key).hex(type).text(data).hex(data_size));

@@ -295,6 +295,23 @@ TEST_F(SimRegistry, EnumValueAtTheBufferEdges) {
     }
 }
 
+TEST_F(SimRegistry, InfoKeyGivesTheLongestNameAndData) {
+    sim::set_text(HKEY_LOCAL_MACHINE, kRunKey, std::string(600, 'n').c_str(), "x");
+    sim::set_value(HKEY_LOCAL_MACHINE, kRunKey, "v", REG_BINARY, std::string(700, 'd'));
+    sim::create_key(HKEY_LOCAL_MACHINE, std::string(kRunKey) + "\\sub");
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD subkeys = 0, values = 0, longest_name = 0, longest_data = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                               &longest_name, &longest_data, nullptr, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(subkeys, 1u);
+    EXPECT_EQ(values, 2u);
+    EXPECT_EQ(longest_name, 600u);
+    EXPECT_EQ(longest_data, 700u);
+}
+
 TEST_F(SimRegistry, ValuesEnumerateInCaseInsensitiveOrder) {
     for (const char *name : {"b", "_x", "C", "A"})
         sim::set_text(HKEY_LOCAL_MACHINE, kRunKey, name, "d");
@@ -327,6 +344,7 @@ TEST_F(SimRegistry, QueryValueOfDefaultValue) {
     size = 4;
     EXPECT_EQ(RegQueryValueA(key, nullptr, buffer, &size), ERROR_MORE_DATA);
     EXPECT_EQ(buffer[0], '#');  // nothing copied
+    EXPECT_EQ(size, 8);         // the size needed
 
     size = sizeof buffer;
     EXPECT_EQ(RegQueryValueA(key, "missing", buffer, &size), ERROR_FILE_NOT_FOUND);
