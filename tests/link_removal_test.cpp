@@ -161,6 +161,25 @@ TEST_F(LinkRemovalTest, CommandDirectlyUnderTheMachineRootSetsItsOwnBit)
     EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL));
 }
 
+TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
+{
+    const std::string long_name(600, 'n');
+    const std::string long_data = "C:\\other.exe " + std::string(600, 'x');
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", long_data);
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, long_name.c_str(), "other.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "z", "tavrel.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "s", "tavrel.exe " + std::string(689, 'x'));
+    sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, std::string(589, 'x') + "FILES32.VXD");
+    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(560, 'x') + "tavrel" + std::string(34, 'x') + "\r\n");
+    EXPECT_EQ(LINK_MACHINE_EXE_COMMAND | LINK_RUNSERVICES | LINK_RUN | LINK_WININI_RUN, remove_worm_links());
+    EXPECT_EQ((std::vector<std::string>{"a", long_name}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(long_data, sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "a"));
+    EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY).size());
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
+    EXPECT_EQ("", ini_line(WIN_INI, "windows", "run"));
+    EXPECT_EQ(0u, probe_worm_links());
+}
+
 TEST_F(LinkRemovalTest, CommandOf512BytesIsBoundedAndRepaired)
 {
     std::string command = std::string(501, 'x') + "FILES32.VXD";  // 512 bytes, no NUL
