@@ -26,18 +26,26 @@ static bool repair_command(const worm_link &link)
     return repaired;
 }
 
-// Only the first marked value goes in one run; the walk ends there whatever the deletion did.
-static bool remove_run_value(const worm_link &link)
+// Every marked value goes; the bit says that there was one and that none of them stayed.
+static bool remove_run_values(const worm_link &link)
 {
     HKEY key;
     if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return false;
     value_walk walk;
     begin_value_walk(&walk, key, link.needle);
-    bool removed = next_marked_value(&walk) && RegDeleteValueA(key, walk.name.text) == ERROR_SUCCESS;
+    bool found = false;
+    bool refused = false;
+    while (next_marked_value(&walk)) {
+        found = true;
+        if (RegDeleteValueA(key, walk.name.text) == ERROR_SUCCESS)
+            marked_value_deleted(&walk);
+        else
+            refused = true;
+    }
     end_value_walk(&walk);
     RegCloseKey(key);
-    return removed;
+    return found && !refused;
 }
 
 static bool remove_class_key(const worm_link &link)
@@ -58,6 +66,6 @@ static bool repair_ini(const worm_link &link, const char *path)
 
 worm_link_mask remove_worm_links(void)
 {
-    static const link_steps removal = {repair_command, remove_run_value, remove_class_key, repair_ini};
+    static const link_steps removal = {repair_command, remove_run_values, remove_class_key, repair_ini};
     return walk_worm_links(removal);
 }

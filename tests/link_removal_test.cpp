@@ -93,30 +93,32 @@ TEST_F(LinkRemovalTest, DeniedFullAccessByKeySecurity)
     EXPECT_EQ(LINK_RUN, probe_worm_links());
 }
 
-TEST_F(LinkRemovalTest, OnlyTheFirstMarkedValueGoesAndTheRestKeepTheirOrder)
+TEST_F(LinkRemovalTest, EveryMarkedValueGoesAndTheRestKeepTheirOrder)
 {
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a_clean", "clean.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b_worm", "tavrel1.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "c_TAVREL_name", "innocent.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "d_worm", "TAVREL2.exe");
-    EXPECT_EQ(LINK_RUN, remove_worm_links());
-    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name", "d_worm"}),
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "e_worm", "tavrel3.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "f_clean", "other.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "a", "tavrel1.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "b", "tavrel2.exe");
+    EXPECT_EQ(LINK_RUN | LINK_RUNSERVICES, remove_worm_links());
+    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name", "f_clean"}),
               sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
     EXPECT_EQ("innocent.exe", sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "c_TAVREL_name"));
-    // The second one goes on the next run.
-    EXPECT_EQ(LINK_RUN, remove_worm_links());
-    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name"}),
-              sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY).size());
+    EXPECT_EQ(0u, probe_worm_links());
 }
 
-TEST_F(LinkRemovalTest, RefusedValueDeletionStillEndsTheWalk)
+TEST_F(LinkRemovalTest, RefusedValueDeletionLeavesTheBitClearAndTheOthersGo)
 {
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", "tavrel1.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b", "tavrel2.exe");
-    sim::fail("RegDeleteValueA");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "c", "tavrel3.exe");
+    sim::fail("RegDeleteValueA", 2);
     EXPECT_EQ(0u, remove_worm_links());
-    EXPECT_EQ(1, sim::count("RegDeleteValueA"));
-    EXPECT_EQ(2u, sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY).size());
+    EXPECT_EQ((std::vector<std::string>{"b"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
 }
 
 TEST_F(LinkRemovalTest, IniRepairsReplaceTheWholeValue)
