@@ -2,10 +2,10 @@
 
 #include "clean/key_tree.h"
 
-static bool repair_command(const worm_link &link)
+static bool repair_command_under(HKEY root, const worm_link &link)
 {
     HKEY key;
-    if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, link.key_path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return false;
     read_buffer text;
     init_buffer(&text);
@@ -23,6 +23,16 @@ static bool repair_command(const worm_link &link)
     }
     free_buffer(&text);
     RegCloseKey(key);
+    return repaired;
+}
+
+// Where the classes root still shows the command marked after the repair under the machine
+// root (a class override of the user's own), it is repaired there too.
+static bool repair_command(const worm_link &link)
+{
+    bool repaired = repair_command_under(link.repair_root, link);
+    if (link.probe_root != link.repair_root && repair_command_under(link.probe_root, link))
+        repaired = true;
     return repaired;
 }
 

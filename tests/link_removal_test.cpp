@@ -72,7 +72,8 @@ TEST_P(RefusalTest, OnlyTheRefusedStepsBitIsClear)
 INSTANTIATE_TEST_SUITE_P(
     Steps, RefusalTest,
     ::testing::Values(
-        RefusalCase{"CommandOpen", "RegOpenKeyExA", "CLASSES\\exefile\\shell\\open\\command\", 0x0, 0xf003f",
+        // Refused through both roots, as key security would refuse it.
+        RefusalCase{"CommandOpen", "RegOpenKeyExA", "exefile\\shell\\open\\command\", 0x0, 0xf003f",
                     LINK_MACHINE_EXE_COMMAND},
         RefusalCase{"CommandSet", "RegSetValueExA", "", LINK_MACHINE_EXE_COMMAND},
         RefusalCase{"ValueDeletion", "RegDeleteValueA", "", LINK_RUNSERVICES | LINK_RUN},
@@ -179,6 +180,17 @@ TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
     EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY).size());
     EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
     EXPECT_EQ("", ini_line(WIN_INI, "windows", "run"));
+    EXPECT_EQ(0u, probe_worm_links());
+}
+
+TEST_F(LinkRemovalTest, CommandIsRepairedWhereTheClassesRootShowsIt)
+{
+    // A class override of its own under the classes root, infected like the machine's.
+    plant_links(LINK_MACHINE_EXE_COMMAND);
+    sim::separate_classes_root();
+    EXPECT_EQ(LINK_MACHINE_EXE_COMMAND | LINK_CLASSES_EXE_COMMAND, remove_worm_links());
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL));
     EXPECT_EQ(0u, probe_worm_links());
 }
 
