@@ -6,6 +6,7 @@
 #define PLATFORM_SIM_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,9 @@ UINT restart_flags();      // flags of the last accepted ExitWindowsEx
 // The user lacks the privilege: AdjustTokenPrivileges still returns TRUE, with
 // ERROR_NOT_ALL_ASSIGNED as the last error, and the privilege stays disabled.
 void deny_shutdown_privilege();
+// Another program changes the machine while the tool sleeps: change runs once, at the next
+// SleepEx that ends.
+void during_sleep(std::function<void()> change);
 
 // ---- What the tool wrote. Standard output is fully buffered like msvcrt's (also after
 // setvbuf with _IOLBF): text reaches out() only when flushed, at exit, or when the buffer

@@ -206,6 +206,7 @@ struct System {
     bool privilege_enabled = false;  // enabled in the process token
     bool restart_requested = false;
     UINT restart_flags = 0;
+    std::function<void()> during_sleep;
 };
 
 struct Fault {
