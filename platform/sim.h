@@ -51,6 +51,13 @@ std::string text_value(HKEY root, const std::string &path, const char *name);
 std::vector<std::string> value_names(HKEY root, const std::string &path);   // enumeration order
 std::vector<std::string> subkey_names(HKEY root, const std::string &path);  // enumeration order
 void delete_tree(HKEY root, const std::string &path);
+// A registry link (NT family): a key made as a link whose REG_LINK value
+// "SymbolicLinkValue" names its target as "\\Registry\\Machine\\...". Opening a path
+// follows every link on it, the last one too unless REG_OPTION_OPEN_LINK is given;
+// RegDeleteKeyA follows it as well. NtDeleteKey (from ntdll through GetProcAddress)
+// deletes the key that its handle holds. The controls here and above look at a link
+// itself, not at its target.
+void create_link(HKEY root, const std::string &path, const std::string &target);
 // RegOpenKeyExA on this key fails with ERROR_ACCESS_DENIED when it asks for any access
 // bit in mask (KEY_ALL_ACCESS's extra bits, for instance) that KEY_READ does not hold.
 void deny_access(HKEY root, const std::string &path, REGSAM mask);

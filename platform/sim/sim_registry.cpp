@@ -105,7 +105,9 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKE
     if (!result) return ERROR_INVALID_PARAMETER;
     KeyPtr base;
     if (LONG error = resolve(key, 0, &base)) return error;
-    KeyPtr target = find_key(base, sub_key ? sub_key : "");
+    // The 9x family has no links; its option word is reserved.
+    const bool open_link = nt_family() && (options & REG_OPTION_OPEN_LINK);
+    KeyPtr target = find_key(base, sub_key ? sub_key : "", open_link);
     if (!target) return ERROR_FILE_NOT_FOUND;
     if (denied(*target, desired)) return ERROR_ACCESS_DENIED;
     *result = new_key_handle(target, desired);
@@ -294,6 +296,25 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
     if (handles_within(*target) > 0) ++machine().registry.deleted_while_open;
     remove_key(target);
     return ERROR_SUCCESS;
+}
+
+// NTSTATUS codes of NtDeleteKey.
+constexpr LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022u);
+constexpr LONG kStatusInvalidHandle = static_cast<LONG>(0xC0000008u);
+constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121u);
+
+LONG sim::detail::nt_delete_key(HANDLE handle) {
+    const HKEY hkey = static_cast<HKEY>(handle);
+    // A fault stands for a refusal whatever its Win32 code.
+    if (record("NtDeleteKey", Args().key(hkey))) return kStatusAccessDenied;
+    KeyPtr target;
+    if (root_key(hkey) || resolve(hkey, kDeleteAccess, &target)) return kStatusInvalidHandle;
+    if (is_root(target.get()) || denied(*target, kDeleteAccess)) return kStatusAccessDenied;
+    if (!target->subkeys.empty()) return kStatusCannotDelete;
+    // The handle it came through stays open, as with Windows, until it is closed.
+    if (handles_within(*target) > 1) ++machine().registry.deleted_while_open;
+    remove_key(target);
+    return 0;
 }
 
 LONG RegCloseKey(HKEY key) {

@@ -393,6 +393,40 @@ TEST_F(SimRegistry, DeleteKeyWithSubkeysDependsOnFamily) {
     }
 }
 
+TEST_F(SimRegistry, LinksAreFollowedUnlessOpenedAsLinks) {
+    const char *target = "Software\\Classes\\target";
+    typedef LONG (*nt_delete_key_call)(HANDLE);
+    auto nt_delete_key = reinterpret_cast<nt_delete_key_call>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("NTDLL.DLL"), "NtDeleteKey")));
+    ASSERT_NE(nt_delete_key, nullptr);
+    for (int step = 0; step < 2; ++step) {
+        sim::set_text(HKEY_LOCAL_MACHINE, target, "v", "target's");
+        sim::create_link(HKEY_CLASSES_ROOT, ".dl", "\\Registry\\Machine\\Software\\Classes\\target");
+        HKEY key;
+        DWORD type = 0;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".dl", 0, KEY_READ, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        RegCloseKey(key);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".dl", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_LINK));
+        if (step == 0) {
+            RegCloseKey(key);
+            // Deleting by name deletes the target and leaves the link.
+            EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, ".dl"), ERROR_SUCCESS);
+            EXPECT_FALSE(sim::key_exists(HKEY_LOCAL_MACHINE, target));
+            EXPECT_TRUE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+            EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".dl", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        } else {
+            EXPECT_EQ(nt_delete_key(key), 0);
+            RegCloseKey(key);
+            EXPECT_TRUE(sim::key_exists(HKEY_LOCAL_MACHINE, target));
+            EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+        }
+    }
+    EXPECT_EQ(sim::open_keys(), 0);
+}
+
 // ---- Faults
 
 using SimFaults = SimTest;
