@@ -252,6 +252,22 @@ TEST_F(FlowTest, CommandDirectlyUnderTheMachineRootIsRepairedWithoutComplaint)
     EXPECT_FALSE(sim::exists(WORM_PATH));
 }
 
+TEST_F(FlowTest, ClassKeyThatIsALinkGoesAndWhatItNamesStays)
+{
+    plant_worm_file();
+    plant_links(ALL_LINKS & ~LINK_DL_CLASS);
+    plant_other_class();
+    sim::create_link(HKEY_CLASSES_ROOT, ".dl", OTHER_CLASS_TARGET);
+    const std::string before = dump_tree(OTHER_CLASS_KEY);
+    sim::press_key('y');
+    sim::press_key('x');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_NE(std::string::npos, sim::out().find("Registry/.ini links successfully removed.\n"));
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
+}
+
 TEST_F(FlowTest, MissingSystemDirectoryIsFatal)
 {
     sim::set_system_dir("");
