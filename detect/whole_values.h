@@ -6,7 +6,7 @@
 #include "platform/win.h"
 
 #define REG_TEXT_SIZE 512
-// The longest ini entry looked at; Windows keeps no longer ones in a profile file.
+// The most of an ini entry that is read; no entry Windows itself writes comes near it.
 #define INI_VALUE_LIMIT 65536
 // Unreadable values in a row after which a value walk gives up, so that it always ends.
 #define VALUE_ERROR_LIMIT 16
