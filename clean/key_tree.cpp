@@ -1,12 +1,47 @@
 #include "clean/key_tree.h"
 
+#include "clean/windows_family.h"
+
+#define LINK_VALUE_NAME "SymbolicLinkValue"
+
+typedef LONG(WINAPI *nt_delete_key_call)(HANDLE key);
+
+// A key made as a registry link holds its target's name in a REG_LINK value of this name.
+static bool is_link(HKEY key)
+{
+    DWORD type = REG_NONE;
+    return RegQueryValueExA(key, LINK_VALUE_NAME, NULL, &type, NULL, NULL) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+// RegDeleteKeyA opens the name again and follows the link to its target, and reopening a
+// link from its own handle by an empty name brings some NT kernels down; NtDeleteKey
+// deletes the very key its handle holds. It is looked up at run time so that the program
+// still loads where ntdll lacks it.
+static bool delete_open_link(HKEY link)
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll == NULL)
+        return false;
+    nt_delete_key_call nt_delete_key =
+        (nt_delete_key_call)(void (*)(void))GetProcAddress(ntdll, "NtDeleteKey");
+    return nt_delete_key != NULL && nt_delete_key((HANDLE)link) == 0;
+}
+
 // A subkey that the walk has just listed but cannot open counts as not deleted, so that
-// the walk passes over it instead of asking for the same index for ever.
-static LONG delete_tree_level(HKEY parent, const char *name, bool top_level)
+// the walk passes over it instead of asking for the same index for ever. With
+// REG_OPTION_OPEN_LINK in options a link is deleted as itself; its target is no part of
+// the tree.
+static LONG delete_tree_level(HKEY parent, const char *name, bool top_level, DWORD options)
 {
     HKEY key;
-    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(parent, name, options, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return top_level ? 1 : 0;
+    if ((options & REG_OPTION_OPEN_LINK) && is_link(key)) {
+        bool deleted = delete_open_link(key);
+        RegCloseKey(key);
+        return deleted ? 1 : 0;
+    }
     DWORD index = 0;
     for (;;) {
         char subkey[KEY_NAME_SIZE];
@@ -14,7 +49,7 @@ static LONG delete_tree_level(HKEY parent, const char *name, bool top_level)
         if (RegEnumKeyExA(key, index, subkey, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
         // After a deletion the next subkey has moved down into the same index.
-        if (delete_tree_level(key, subkey, false) != 1)
+        if (delete_tree_level(key, subkey, false, options) != 1)
             index++;
     }
     RegCloseKey(key);
@@ -23,5 +58,7 @@ static LONG delete_tree_level(HKEY parent, const char *name, bool top_level)
 
 LONG delete_key_tree(HKEY parent, const char *name)
 {
-    return delete_tree_level(parent, name, true);
+    // Registry links exist on the NT family only; the 9x family's option word is reserved.
+    DWORD options = is_nt_family() ? REG_OPTION_OPEN_LINK : 0;
+    return delete_tree_level(parent, name, true, options);
 }

@@ -5,8 +5,8 @@
 #include "detect/worm_links.h"
 
 // Looks at every link again, with full access, and removes or repairs each one that
-// carries the worm: the exefile open command becomes the clean one, the first marked Run
-// and RunServices values go, the ".dl" class goes with its subtree, run= is emptied and
+// carries the worm: the exefile open command becomes the clean one, every marked Run and
+// RunServices value goes, the ".dl" class goes with its subtree, run= is emptied and
 // shell= becomes "Explorer.exe". Returns the mask of the links it removed; a step that
 // fails leaves only its own bit clear.
 worm_link_mask remove_worm_links(void);

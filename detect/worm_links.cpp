@@ -81,27 +81,14 @@ worm_link_mask walk_worm_links(const link_steps &steps)
     return mask;
 }
 
-bool find_marked_value(HKEY key, const char *needle, char *name, BYTE *data)
+bool ini_entry_marked(const worm_link &link, const char *path)
 {
-    for (DWORD index = 0;; index++) {
-        DWORD name_size = REG_TEXT_SIZE;
-        DWORD data_size = REG_TEXT_SIZE;
-        DWORD type = 0;
-        if (RegEnumValueA(key, index, name, &name_size, NULL, &type, data, &data_size) !=
-            ERROR_SUCCESS)
-            return false;
-        // Data of any type, terminated or not, is looked at only up to the length returned.
-        size_t length = data_size < REG_TEXT_SIZE ? data_size : REG_TEXT_SIZE;
-        if (marker_found((char *)data, length, needle))
-            return true;
-    }
-}
-
-bool ini_entry_marked(const worm_link &link, const char *path, char *value)
-{
-    DWORD count = GetPrivateProfileStringA(link.ini_section, link.ini_key, NULL, value,
-                                           REG_TEXT_SIZE, path);
-    return count > 0 && marker_found(value, count, link.needle);
+    read_buffer value;
+    init_buffer(&value);
+    DWORD count = read_ini_entry(link.ini_section, link.ini_key, path, &value);
+    bool marked = count > 0 && marker_found(value.text, count, link.needle);
+    free_buffer(&value);
+    return marked;
 }
 
 static bool probe_command(const worm_link &link)
@@ -109,12 +96,13 @@ static bool probe_command(const worm_link &link)
     HKEY key;
     if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
-    char text[REG_TEXT_SIZE];
-    LONG size = REG_TEXT_SIZE;
-    bool found = false;
-    if (RegQueryValueA(key, NULL, text, &size) == ERROR_SUCCESS)
-        found = marker_found(text, size > 0 && size < REG_TEXT_SIZE ? (size_t)size : REG_TEXT_SIZE,
-                             link.needle);
+    read_buffer text;
+    init_buffer(&text);
+    DWORD length = 0;
+    // A size of 0 is an empty text: nothing was written to the buffer.
+    bool found = read_default_value(key, &text, NULL, &length) == ERROR_SUCCESS &&
+                 marker_found(text.text, length, link.needle);
+    free_buffer(&text);
     RegCloseKey(key);
     return found;
 }
@@ -124,9 +112,10 @@ static bool probe_run_values(const worm_link &link)
     HKEY key;
     if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
-    char name[REG_TEXT_SIZE];
-    BYTE data[REG_TEXT_SIZE];
-    bool found = find_marked_value(key, link.needle, name, data);
+    value_walk walk;
+    begin_value_walk(&walk, key, link.needle);
+    bool found = next_marked_value(&walk);
+    end_value_walk(&walk);
     RegCloseKey(key);
     return found;
 }
@@ -142,8 +131,7 @@ static bool probe_class_key(const worm_link &link)
 
 static bool probe_ini(const worm_link &link, const char *path)
 {
-    char value[REG_TEXT_SIZE];
-    return ini_entry_marked(link, path, value);
+    return ini_entry_marked(link, path);
 }
 
 worm_link_mask probe_worm_links(void)

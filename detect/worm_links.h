@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 
+#include "detect/whole_values.h"
 #include "platform/win.h"
 
 // One bit per link; all other bits are always 0.
@@ -23,7 +24,6 @@ typedef DWORD worm_link_mask;
 // The exefile open command as Windows ships it.
 #define CLEAN_OPEN_COMMAND "\"%1\" %*"
 
-#define REG_TEXT_SIZE 512
 #define INI_PATH_SIZE 512
 #define WINDOWS_DIR_SIZE 512
 
@@ -69,14 +69,8 @@ struct link_steps {
 // path would not fit, the ini links are not looked at.
 worm_link_mask walk_worm_links(const link_steps &steps);
 
-// Walks the values of an open key from index 0 and stops at the first whose data carries
-// the link's needle; its name is left in name (REG_TEXT_SIZE bytes). data is a
-// REG_TEXT_SIZE scratch buffer. Any enumeration failure ends the walk.
-bool find_marked_value(HKEY key, const char *needle, char *name, BYTE *data);
-
-// Reads the link's ini entry into value (REG_TEXT_SIZE bytes) and tells whether it is
-// non-empty and carries the needle.
-bool ini_entry_marked(const worm_link &link, const char *path, char *value);
+// Reads the link's ini entry whole and tells whether it is non-empty and carries the needle.
+bool ini_entry_marked(const worm_link &link, const char *path);
 
 // Reads every link, changing nothing, and returns the mask of the links present.
 worm_link_mask probe_worm_links(void);

@@ -39,6 +39,7 @@ DEFAULT_EXE_DIR = REPO / "build" / "win32"
 TOOL_EXE = "tavrel_moss_remover.exe"
 HOLD_EXE = "hold_file.exe"
 DENY_EXE = "deny_key.exe"
+REG_LINK_EXE = "reg_link.exe"
 
 # Wine keeps the system directory at system32 in every Windows version it imitates, win98
 # included (GetSystemDirectoryA was checked in both modes).
@@ -1192,6 +1193,91 @@ def scenario_no_terminal_infected(sc):
     no_terminal(sc, True)
 
 
+# Another program's class that a link at .dl names: it must come through the run untouched.
+OTHER_CLASS = r"HKEY_LOCAL_MACHINE\Software\Classes\LabOtherClass"
+OTHER_CLASS_TARGET = r"\Registry\Machine\Software\Classes\LabOtherClass"
+DL_UNDER_HKLM = r"Software\Classes\.dl"
+
+
+def reg_link(sc, *args):
+    rc, out, err = wine([str(sc.exe_dir / REG_LINK_EXE)] + list(args), timeout=60, check=False)
+    return out.strip()
+
+
+def scenario_dl_class_link(sc):
+    """.dl is a registry link to another program's class with its own subkeys (NT mode)."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS & ~L_DL, worm="file")
+    reg_file = sc.run_dir / "other-class.reg"
+    reg_file.write_bytes("\r\n".join([
+        "REGEDIT4", "",
+        "[%s]" % OTHER_CLASS, "@=%s" % reg_string("Other program's document"), "",
+        "[%s\\DefaultIcon]" % OTHER_CLASS, "@=%s" % reg_string(r"C:\other\viewer.exe,1"), "",
+        "[%s\\shell\\open\\command]" % OTHER_CLASS,
+        "@=%s" % reg_string(r'C:\other\viewer.exe "%1"'), ""]).encode("latin-1"))
+    wine(["regedit", "/S", winpath(reg_file)], timeout=120)
+    sc.equal(reg_link(sc, "create", DL_UNDER_HKLM, OTHER_CLASS_TARGET), "LINKED", "link made")
+    other_before = reg_query(OTHER_CLASS, recurse=True)
+    sc.check(other_before is not None and len(other_before["subkeys"]) >= 3,
+             "the other class planted with its subkeys: %r" % (other_before,))
+    before = sc.snapshot("before")
+    expect_planted(sc, before, ALL_LINKS, "file")
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"the link HKCR\.dl itself")
+    sc.equal(reg_query(OTHER_CLASS, recurse=True), other_before, "the class the link named")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    expect_repaired(sc, before, after, ALL_LINKS)
+    run_clean_check(sc, "second-run")
+
+
+# Values longer than 512 bytes, before and around the worm's: each is looked at whole.
+LONG_DATA_RUN = ("AAA Long Data", "C:\\Program Files\\Long\\app.exe /opt ".ljust(600, "x"))
+LONG_NAME_RUN = ("AAA Long Name ".ljust(600, "N"), r"C:\Program Files\Named\app.exe")
+LONG_RUNSERVICES = (WORM_RUNSERVICES[0], (WORM_RUNSERVICES[1] + " ").ljust(700, "x"))
+LONG_EXE_COMMAND = (WORM_EXE_COMMAND + " ").ljust(600, "p")
+LONG_WININI_RUN = ("C:\\APPS\\" + "a" * 552 + "TAVREL.EXE ").ljust(600, "b")
+
+
+def scenario_long_values(sc):
+    start_server()
+    plant(sc.run_dir, links=L_RUN)
+    lines = ["REGEDIT4", ""]
+    for key, values in (
+            (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run",
+             [LONG_DATA_RUN, LONG_NAME_RUN]),
+            (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\RunServices",
+             [LONG_RUNSERVICES] + list(DECOY_RUN.items())),
+            (r"HKEY_LOCAL_MACHINE\Software\Classes\exefile\shell\open\command",
+             [(None, LONG_EXE_COMMAND)]),
+            (WININI_WINDOWS.replace("HKCU", "HKEY_CURRENT_USER"), [("run", LONG_WININI_RUN), ("load", r"C:\keep\load.exe")])):
+        lines.append("[%s]" % key)
+        lines.extend("%s=%s" % ("@" if n is None else reg_string(n), reg_string(d))
+                     for n, d in values)
+        lines.append("")
+    reg_file = sc.run_dir / "long-values.reg"
+    reg_file.write_bytes("\r\n".join(lines).encode("latin-1") + b"\r\n")
+    wine(["regedit", "/S", winpath(reg_file)], timeout=120)
+    before = sc.snapshot("before")
+    sc.equal(len(LONG_DATA_RUN[1]), 600, "length of the long Run data")
+    sc.equal(len(LONG_NAME_RUN[0]), 600, "length of the long Run name")
+    sc.equal(len(LONG_RUNSERVICES[1]), 700, "length of the long RunServices data")
+    sc.equal(len(LONG_EXE_COMMAND), 600, "length of the long command")
+    sc.equal((len(LONG_WININI_RUN), LONG_WININI_RUN.upper().find("TAVREL")), (600, 560),
+             "length of run= and where its marker is")
+    sc.equal(before["WIN.INI run"], LONG_WININI_RUN, "run= planted whole")
+    links = L_MACHINE_EXE | L_CLASSES_EXE | L_RUNSERVICES | L_RUN | L_WININI
+    expect_planted(sc, before, links, None)
+    answer_yes_and_finish(sc, sc.program("tool"), PARTS_FOUND, WORM_PARTLY)
+    after = sc.snapshot("after")
+    sc.equal(after["RunServices"], {n: v for n, v in before["RunServices"].items()
+                                    if n != LONG_RUNSERVICES[0]}, "RunServices: the worm's gone")
+    sc.equal(after["Run"], {n: v for n, v in before["Run"].items() if n != WORM_RUN[0]},
+             "Run: the worm's gone, the long ones kept")
+    expect_repaired(sc, before, after, links)
+    run_clean_check(sc, "second-run")
+
+
 SCENARIOS = {
     "clean_machine": scenario_clean_machine,
     "full_infection_nt": scenario_full_infection_nt,
@@ -1208,6 +1294,8 @@ SCENARIOS = {
     "redirected_output": scenario_redirected_output,
     "no_terminal_clean": scenario_no_terminal_clean,
     "no_terminal_infected": scenario_no_terminal_infected,
+    "dl_class_link": scenario_dl_class_link,
+    "long_values": scenario_long_values,
 }
 
 
@@ -1261,7 +1349,7 @@ def cmd_run(args):
         print("unknown scenario %s; known: %s" % (args.name, ", ".join(SCENARIOS)))
         return 2
     exe_dir = Path(args.exe_dir)
-    for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE):
+    for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE, REG_LINK_EXE):
         if not (exe_dir / exe).exists():
             print("FAILED: %s missing in %s (run scripts/build.sh win32)" % (exe, exe_dir))
             return 1

@@ -6,6 +6,7 @@
 #define PLATFORM_SIM_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,13 @@ std::string text_value(HKEY root, const std::string &path, const char *name);
 std::vector<std::string> value_names(HKEY root, const std::string &path);   // enumeration order
 std::vector<std::string> subkey_names(HKEY root, const std::string &path);  // enumeration order
 void delete_tree(HKEY root, const std::string &path);
+// A registry link (NT family): a key made as a link whose REG_LINK value
+// "SymbolicLinkValue" names its target as "\\Registry\\Machine\\...". Opening a path
+// follows every link on it, the last one too unless REG_OPTION_OPEN_LINK is given;
+// RegDeleteKeyA follows it as well. NtDeleteKey (from ntdll through GetProcAddress)
+// deletes the key that its handle holds. The controls here and above look at a link
+// itself, not at its target.
+void create_link(HKEY root, const std::string &path, const std::string &target);
 // RegOpenKeyExA on this key fails with ERROR_ACCESS_DENIED when it asks for any access
 // bit in mask (KEY_ALL_ACCESS's extra bits, for instance) that KEY_READ does not hold.
 void deny_access(HKEY root, const std::string &path, REGSAM mask);
@@ -122,6 +130,9 @@ UINT restart_flags();      // flags of the last accepted ExitWindowsEx
 // The user lacks the privilege: AdjustTokenPrivileges still returns TRUE, with
 // ERROR_NOT_ALL_ASSIGNED as the last error, and the privilege stays disabled.
 void deny_shutdown_privilege();
+// Another program changes the machine while the tool sleeps: change runs once, at the next
+// SleepEx that ends.
+void during_sleep(std::function<void()> change);
 
 // ---- What the tool wrote. Standard output is fully buffered like msvcrt's (also after
 // setvbuf with _IOLBF): text reaches out() only when flushed, at exit, or when the buffer

@@ -34,6 +34,10 @@ typedef HANDLE *PHANDLE;
 typedef struct HKEY__ *HKEY;
 typedef HKEY *PHKEY;
 typedef DWORD REGSAM;
+typedef struct HINSTANCE__ *HMODULE;
+typedef intptr_t (*FARPROC)(void);
+
+#define WINAPI
 
 #define TRUE 1
 #define FALSE 0
@@ -54,7 +58,9 @@ typedef DWORD REGSAM;
 #define REG_EXPAND_SZ 2u
 #define REG_BINARY 3u
 #define REG_DWORD 4u
+#define REG_LINK 6u
 #define REG_MULTI_SZ 7u
+#define REG_OPTION_OPEN_LINK 0x8u
 
 // Error codes
 #define ERROR_SUCCESS 0
@@ -69,6 +75,8 @@ typedef DWORD REGSAM;
 #define ERROR_DISK_FULL 112
 #define ERROR_CALL_NOT_IMPLEMENTED 120
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_MORE_DATA 234
 #define ERROR_NO_MORE_ITEMS 259
@@ -201,12 +209,19 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
                    LPDWORD type, LPBYTE data, LPDWORD data_size);
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
                    LPSTR class_name, LPDWORD class_size, PFILETIME last_write);
+LONG RegQueryInfoKeyA(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD reserved,
+                      LPDWORD subkeys, LPDWORD max_subkey_length, LPDWORD max_class_length,
+                      LPDWORD values, LPDWORD max_value_name_length, LPDWORD max_value_length,
+                      LPDWORD security_size, PFILETIME last_write);
 LONG RegSetValueA(HKEY key, LPCSTR sub_key, DWORD type, LPCSTR data, DWORD data_size);
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data,
                     DWORD data_size);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key);
 LONG RegCloseKey(HKEY key);
+
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_text, LPSTR out,
                                DWORD size, LPCSTR path);

@@ -32,6 +32,8 @@ TEST_P(KeyTreeTest, LeafKey)
     EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
     EXPECT_EQ(1, sim::count("RegEnumKeyExA"));
     EXPECT_EQ(0, sim::open_keys());
+    // Only the NT family has links to keep from following; 9x takes option word 0 alone.
+    EXPECT_EQ(1, count_calls("RegOpenKeyExA", GetParam() == sim::FAMILY_NT ? "\".dl\", 0x8, " : "\".dl\", 0x0, "));
 }
 
 TEST_P(KeyTreeTest, EverySubkeyIsReadAtIndexZero)
@@ -99,6 +101,42 @@ TEST_P(KeyTreeTest, MissingKeyGivesOneAndChangesNothing)
     EXPECT_EQ(0, sim::count("RegDeleteKeyA"));
     EXPECT_EQ(0, sim::count("RegCloseKey"));
 }
+
+struct LinkCase {
+    const char *name;
+    const char *link;    // under HKEY_CLASSES_ROOT
+    const char *target;  // what it names
+};
+
+void PrintTo(const LinkCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class KeyLinkTest : public ToolTest, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(KeyLinkTest, LinkGoesAsItselfAndWhatItNamesStays)
+{
+    const LinkCase &c = GetParam();
+    plant_other_class();
+    if (strcmp(c.link, ".dl") != 0)
+        sim::create_key(HKEY_CLASSES_ROOT, ".dl\\DefaultIcon");
+    sim::create_link(HKEY_CLASSES_ROOT, c.link, c.target);
+    const std::string before = dump_tree(OTHER_CLASS_KEY);
+    EXPECT_EQ(1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
+    EXPECT_EQ(0, sim::open_keys());
+    EXPECT_EQ(0, sim::keys_deleted_while_open());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NT, KeyLinkTest,
+    ::testing::Values(LinkCase{"ClassKeyItself", ".dl", OTHER_CLASS_TARGET},
+                      LinkCase{"KeyBelow", ".dl\\shell", OTHER_CLASS_TARGET},
+                      LinkCase{"KeyBelowTheTarget", ".dl\\open", OTHER_CLASS_TARGET "\\shell\\open"},
+                      LinkCase{"TargetMissing", ".dl\\gone", OTHER_CLASS_TARGET "\\gone"}),
+    [](const ::testing::TestParamInfo<LinkCase> &info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(Families, KeyTreeTest, ::testing::Values(sim::FAMILY_NT, sim::FAMILY_9X),
                          [](const ::testing::TestParamInfo<sim::Family> &info) {

@@ -72,7 +72,8 @@ TEST_P(RefusalTest, OnlyTheRefusedStepsBitIsClear)
 INSTANTIATE_TEST_SUITE_P(
     Steps, RefusalTest,
     ::testing::Values(
-        RefusalCase{"CommandOpen", "RegOpenKeyExA", "CLASSES\\exefile\\shell\\open\\command\", 0x0, 0xf003f",
+        // Refused through both roots, as key security would refuse it.
+        RefusalCase{"CommandOpen", "RegOpenKeyExA", "exefile\\shell\\open\\command\", 0x0, 0xf003f",
                     LINK_MACHINE_EXE_COMMAND},
         RefusalCase{"CommandSet", "RegSetValueExA", "", LINK_MACHINE_EXE_COMMAND},
         RefusalCase{"ValueDeletion", "RegDeleteValueA", "", LINK_RUNSERVICES | LINK_RUN},
@@ -93,30 +94,32 @@ TEST_F(LinkRemovalTest, DeniedFullAccessByKeySecurity)
     EXPECT_EQ(LINK_RUN, probe_worm_links());
 }
 
-TEST_F(LinkRemovalTest, OnlyTheFirstMarkedValueGoesAndTheRestKeepTheirOrder)
+TEST_F(LinkRemovalTest, EveryMarkedValueGoesAndTheRestKeepTheirOrder)
 {
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a_clean", "clean.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b_worm", "tavrel1.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "c_TAVREL_name", "innocent.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "d_worm", "TAVREL2.exe");
-    EXPECT_EQ(LINK_RUN, remove_worm_links());
-    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name", "d_worm"}),
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "e_worm", "tavrel3.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "f_clean", "other.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "a", "tavrel1.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "b", "tavrel2.exe");
+    EXPECT_EQ(LINK_RUN | LINK_RUNSERVICES, remove_worm_links());
+    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name", "f_clean"}),
               sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
     EXPECT_EQ("innocent.exe", sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "c_TAVREL_name"));
-    // The second one goes on the next run.
-    EXPECT_EQ(LINK_RUN, remove_worm_links());
-    EXPECT_EQ((std::vector<std::string>{"a_clean", "c_TAVREL_name"}),
-              sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY).size());
+    EXPECT_EQ(0u, probe_worm_links());
 }
 
-TEST_F(LinkRemovalTest, RefusedValueDeletionStillEndsTheWalk)
+TEST_F(LinkRemovalTest, RefusedValueDeletionLeavesTheBitClearAndTheOthersGo)
 {
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", "tavrel1.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b", "tavrel2.exe");
-    sim::fail("RegDeleteValueA");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "c", "tavrel3.exe");
+    sim::fail("RegDeleteValueA", 2);
     EXPECT_EQ(0u, remove_worm_links());
-    EXPECT_EQ(1, sim::count("RegDeleteValueA"));
-    EXPECT_EQ(2u, sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY).size());
+    EXPECT_EQ((std::vector<std::string>{"b"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
 }
 
 TEST_F(LinkRemovalTest, IniRepairsReplaceTheWholeValue)
@@ -159,6 +162,36 @@ TEST_F(LinkRemovalTest, CommandDirectlyUnderTheMachineRootSetsItsOwnBit)
     sim::set_text(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
     EXPECT_EQ(LINK_CLASSES_EXE_COMMAND, remove_worm_links());
     EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL));
+}
+
+TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
+{
+    const std::string long_name(600, 'n');
+    const std::string long_data = "C:\\other.exe " + std::string(600, 'x');
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", long_data);
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, long_name.c_str(), "other.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "z", "tavrel.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "s", "tavrel.exe " + std::string(689, 'x'));
+    sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, std::string(589, 'x') + "FILES32.VXD");
+    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(560, 'x') + "tavrel" + std::string(34, 'x') + "\r\n");
+    EXPECT_EQ(LINK_MACHINE_EXE_COMMAND | LINK_RUNSERVICES | LINK_RUN | LINK_WININI_RUN, remove_worm_links());
+    EXPECT_EQ((std::vector<std::string>{"a", long_name}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(long_data, sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "a"));
+    EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY).size());
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
+    EXPECT_EQ("", ini_line(WIN_INI, "windows", "run"));
+    EXPECT_EQ(0u, probe_worm_links());
+}
+
+TEST_F(LinkRemovalTest, CommandIsRepairedWhereTheClassesRootShowsIt)
+{
+    // A class override of its own under the classes root, infected like the machine's.
+    plant_links(LINK_MACHINE_EXE_COMMAND);
+    sim::separate_classes_root();
+    EXPECT_EQ(LINK_MACHINE_EXE_COMMAND | LINK_CLASSES_EXE_COMMAND, remove_worm_links());
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL));
+    EXPECT_EQ(0u, probe_worm_links());
 }
 
 TEST_F(LinkRemovalTest, CommandOf512BytesIsBoundedAndRepaired)

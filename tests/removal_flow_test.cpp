@@ -163,6 +163,7 @@ struct MaskCase {
     const char *refused_call;  // made to fail, or NULL
     const char *refused_args;
     int exit_code;
+    void (*stage)() = NULL;  // more of the machine's state
 };
 
 void PrintTo(const MaskCase &c, std::ostream *os)
@@ -172,11 +173,13 @@ void PrintTo(const MaskCase &c, std::ostream *os)
 
 class MaskTest : public ToolTest, public ::testing::WithParamInterface<MaskCase> {};
 
-TEST_P(MaskTest, RemovalMaskDecidesTheStatus)
+TEST_P(MaskTest, WhatIsLeftDecidesTheStatus)
 {
     const MaskCase &c = GetParam();
     plant_worm_file();
     plant_links(c.planted);
+    if (c.stage != NULL)
+        c.stage();
     if (c.refused_call != NULL)
         sim::fail(c.refused_call, 1, ERROR_ACCESS_DENIED, true, c.refused_args);
     sim::press_key('y');
@@ -206,13 +209,29 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"CommandSetRefused", ALL_LINKS, "RegSetValueExA", "", 2},
         MaskCase{"IniWriteRefused", ALL_LINKS, "WritePrivateProfileStringA", "SYSTEM.INI", 2},
         MaskCase{"ClassKeyDeletionRefused", ALL_LINKS, "RegDeleteKeyA", ".dl", 2},
-        MaskCase{"FullAccessRefused", ALL_LINKS, "RegOpenKeyExA", "0xf003f", 2}),
+        MaskCase{"FullAccessRefused", ALL_LINKS, "RegOpenKeyExA", "0xf003f", 2},
+        // Nothing is left, however it went.
+        MaskCase{"MarkedValueGoneDuringThePause", ALL_LINKS, NULL, NULL, 0,
+                 [] { sim::during_sleep([] { sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "SysTask", "x.exe"); }); }},
+        MaskCase{"CommandRepairedDuringThePause", ALL_LINKS, "RegSetValueExA", "", 0,
+                 [] {
+                     sim::during_sleep(
+                         [] { sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, "\"%1\" %*"); });
+                 }},
+        // A link is left, however it went.
+        MaskCase{"LinkAddedDuringThePauseStays", ALL_LINKS, "RegDeleteValueA", "Later", 2,
+                 [] { sim::during_sleep([] { sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Later", "tavrel9.exe"); }); }},
+        MaskCase{"ClassesRootCommandStays", 0, "RegOpenKeyExA", "HKEY_CLASSES_ROOT, \"exefile\\shell\\open\\command\", 0x0, 0xf003f", 2,
+                 [] {
+                     sim::separate_classes_root();
+                     sim::set_text(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
+                 }}),
     [](const ::testing::TestParamInfo<MaskCase> &info) { return info.param.name; });
 
-TEST_F(FlowTest, ClassCommandAloneExpectsNothingBack)
+TEST_F(FlowTest, ClassCommandAloneIsRepairedWhereItWasSeen)
 {
-    // Only HKEY_CLASSES_ROOT carries the worm: the probe sets 0x10 alone, and the removal,
-    // which looks under the machine root, finds nothing there and returns 0, as expected.
+    // Only HKEY_CLASSES_ROOT carries the worm: the machine root's command is clean, so the
+    // classes root's own is repaired.
     sim::separate_classes_root();
     sim::set_text(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
     plant_worm_file();
@@ -221,20 +240,37 @@ TEST_F(FlowTest, ClassCommandAloneExpectsNothingBack)
     sim::Outcome outcome = run_tool();
     EXPECT_EQ(0, outcome.code);
     EXPECT_NE(std::string::npos, sim::out().find("Worm Tavrel_Moss successfully removed."));
+    EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL));
 }
 
-TEST_F(FlowTest, LinkThatAppearsAfterTheProbeIsAMismatch)
+TEST_F(FlowTest, CommandDirectlyUnderTheMachineRootIsRepairedWithoutComplaint)
 {
-    // A command key directly under the machine root is repaired with bit 0x10, which the
-    // flow never expects back.
+    // The probe never looks there; the removal repairs it all the same, and no link is left.
     sim::set_text(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL, INFECTED_COMMAND);
     plant_links(LINK_RUN);
     plant_worm_file();
     sim::press_key('y');
+    sim::press_key('x');
     sim::Outcome outcome = run_tool();
-    EXPECT_EQ(2, outcome.code);
+    EXPECT_EQ(0, outcome.code);
     EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, CLASSES_COMMAND_KEY, NULL));
-    EXPECT_TRUE(sim::exists(WORM_PATH));
+    EXPECT_FALSE(sim::exists(WORM_PATH));
+}
+
+TEST_F(FlowTest, ClassKeyThatIsALinkGoesAndWhatItNamesStays)
+{
+    plant_worm_file();
+    plant_links(ALL_LINKS & ~LINK_DL_CLASS);
+    plant_other_class();
+    sim::create_link(HKEY_CLASSES_ROOT, ".dl", OTHER_CLASS_TARGET);
+    const std::string before = dump_tree(OTHER_CLASS_KEY);
+    sim::press_key('y');
+    sim::press_key('x');
+    sim::Outcome outcome = run_tool();
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_NE(std::string::npos, sim::out().find("Registry/.ini links successfully removed.\n"));
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
 }
 
 TEST_F(FlowTest, MissingSystemDirectoryIsFatal)

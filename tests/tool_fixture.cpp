@@ -46,6 +46,23 @@ void plant_links(worm_link_mask mask)
                         mask & LINK_SYSINI_SHELL ? "Explorer.exe tavrel32.exe" : "Explorer.exe");
 }
 
+void plant_other_class()
+{
+    sim::set_text(HKEY_LOCAL_MACHINE, OTHER_CLASS_KEY, NULL, "Text Document");
+    sim::set_text(HKEY_LOCAL_MACHINE, OTHER_CLASS_KEY "\\DefaultIcon", NULL, "shell32.dll,-152");
+    sim::set_text(HKEY_LOCAL_MACHINE, OTHER_CLASS_KEY "\\shell\\open\\command", NULL, "notepad.exe %1");
+}
+
+std::string dump_tree(const std::string &path)
+{
+    std::string dump = path + "\n";
+    for (const std::string &name : sim::value_names(HKEY_LOCAL_MACHINE, path))
+        dump += " " + name + "=" + sim::text_value(HKEY_LOCAL_MACHINE, path, name.c_str()) + "\n";
+    for (const std::string &sub : sim::subkey_names(HKEY_LOCAL_MACHINE, path))
+        dump += dump_tree(path + "\\" + sub);
+    return dump;
+}
+
 void plant_worm_file(DWORD attributes)
 {
     sim::write_file(WORM_PATH, "MZ worm body", attributes);

@@ -37,6 +37,13 @@ void plant_worm_file(DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 // Plain WIN.INI and SYSTEM.INI of a clean machine.
 void plant_clean_ini_files();
 
+// A class key of another program, "txtfile", with values and subkeys, and a link to it.
+#define OTHER_CLASS_KEY "Software\\Classes\\txtfile"
+#define OTHER_CLASS_TARGET "\\Registry\\Machine\\Software\\Classes\\txtfile"
+void plant_other_class();
+// Everything below a key of the machine root, as text, to see that it stayed as it was.
+std::string dump_tree(const std::string &path);
+
 // Runs main's steps on the simulated machine.
 sim::Outcome run_tool();
 

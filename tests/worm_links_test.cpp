@@ -58,18 +58,46 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeCase{"RunServicesOnly",
                   [] { sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "a", "TaVrEl.exe"); },
                   LINK_RUNSERVICES},
-        ProbeCase{"MarkerBehindATooLongValueIsNotSeen",
+        ProbeCase{"MarkerBehindALongValue",
                   [] {
                       run_value("a", text(std::string(600, 'x')));
                       run_value("b", text("tavrel.exe"));
                   },
-                  0},
-        ProbeCase{"MarkerBehindATooLongNameIsNotSeen",
+                  LINK_RUN},
+        ProbeCase{"MarkerBehindALongName",
                   [] {
-                      run_value(std::string(512, 'a').c_str(), text("x"));
+                      run_value(std::string(600, 'a').c_str(), text("x"));
                       run_value("b", text("tavrel.exe"));
                   },
-                  0},
+                  LINK_RUN},
+        ProbeCase{"LongMarkedValue",
+                  [] {
+                      sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "a",
+                                    "tavrel32.exe " + std::string(700 - 14, 'x'));
+                  },
+                  LINK_RUNSERVICES},
+        ProbeCase{"UnreadableValueIsPassedOver",
+                  [] {
+                      run_value("a", text("clean.exe"));
+                      run_value("b", text("tavrel.exe"));
+                      sim::fail("RegEnumValueA", 1, ERROR_NOT_ENOUGH_MEMORY);
+                  },
+                  LINK_RUN},
+        ProbeCase{"LongCommand",
+                  [] {
+                      sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL,
+                                    std::string(589, 'x') + "FILES32.VXD");
+                  },
+                  LINK_MACHINE_EXE_COMMAND | LINK_CLASSES_EXE_COMMAND},
+        // The machine root's infected command is read first, into the stack memory that the
+        // empty one then gets: a size of 0 must not make it look there.
+        ProbeCase{"EmptyCommand",
+                  [] {
+                      sim::separate_classes_root();
+                      sim::set_value(HKEY_CLASSES_ROOT, CLASSES_COMMAND_KEY, NULL, REG_SZ, "");
+                      sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, INFECTED_COMMAND);
+                  },
+                  LINK_MACHINE_EXE_COMMAND},
         ProbeCase{"UnterminatedValueOf512Bytes",
                   [] { run_value("a", std::string(506, 'x') + "TAVREL"); }, LINK_RUN},
         ProbeCase{"MarkerInBinaryData", [] { run_value("a", "\x01TAVREL\xff", REG_BINARY); }, LINK_RUN},
@@ -89,11 +117,12 @@ INSTANTIATE_TEST_SUITE_P(
                       sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(505, 'x') + "TAVREL\r\n");
                   },
                   LINK_WININI_RUN},
-        ProbeCase{"MarkerBeyond511Characters",
+        ProbeCase{"MarkerAt560OfALongRunLine",
                   [] {
-                      sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(506, 'x') + "TAVREL\r\n");
+                      sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(560, 'x') + "TAVREL" +
+                                                   std::string(34, 'x') + "\r\n");
                   },
-                  0},
+                  LINK_WININI_RUN},
         ProbeCase{"NoWindowsDirectorySkipsTheIniFiles",
                   [] {
                       plant_links(LINK_WININI_RUN | LINK_SYSINI_SHELL | LINK_RUN);

@@ -84,6 +84,7 @@ struct Key {
     std::map<std::string, std::shared_ptr<Key>, NameLess> subkeys;
     REGSAM denied = 0;
     bool deleted = false;
+    bool link = false;  // made as a registry link
 };
 using KeyPtr = std::shared_ptr<Key>;
 struct KeyHandle {
@@ -100,7 +101,9 @@ struct Registry {
 };
 // The tree behind a predefined root, or null for anything else.
 KeyPtr root_key(HKEY root);
-KeyPtr find_key(const KeyPtr &base, const std::string &path);
+// Follows the links on the path, the last one too unless open_link; null when a link's
+// target is missing.
+KeyPtr find_key(const KeyPtr &base, const std::string &path, bool open_link = false);
 KeyPtr create_key(const KeyPtr &base, const std::string &path);
 bool is_root(const Key *key);
 void put_value(Key &key, const std::string &name, DWORD type, const std::string &data);
@@ -109,6 +112,8 @@ void remove_key(const KeyPtr &key);
 int handles_within(const Key &key);  // open handles on the key or a key below it
 bool denied(const Key &key, REGSAM desired);
 HKEY new_key_handle(const KeyPtr &key, REGSAM access);
+// NtDeleteKey as ntdll exports it; an NTSTATUS result.
+LONG nt_delete_key(HANDLE key);
 int key_handle_number(HKEY key);  // N of hkey#N; 0 for anything else
 void install_default_registry();
 
@@ -206,6 +211,7 @@ struct System {
     bool privilege_enabled = false;  // enabled in the process token
     bool restart_requested = false;
     UINT restart_flags = 0;
+    std::function<void()> during_sleep;
 };
 
 struct Fault {

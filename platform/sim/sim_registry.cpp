@@ -105,7 +105,9 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKE
     if (!result) return ERROR_INVALID_PARAMETER;
     KeyPtr base;
     if (LONG error = resolve(key, 0, &base)) return error;
-    KeyPtr target = find_key(base, sub_key ? sub_key : "");
+    // The 9x family has no links; its option word is reserved.
+    const bool open_link = nt_family() && (options & REG_OPTION_OPEN_LINK);
+    KeyPtr target = find_key(base, sub_key ? sub_key : "", open_link);
     if (!target) return ERROR_FILE_NOT_FOUND;
     if (denied(*target, desired)) return ERROR_ACCESS_DENIED;
     *result = new_key_handle(target, desired);
@@ -198,6 +200,50 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
     return ERROR_SUCCESS;
 }
 
+// Lengths as Windows gives them: names in characters without their NUL, data in bytes.
+LONG RegQueryInfoKeyA(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD reserved,
+                      LPDWORD subkeys, LPDWORD max_subkey_length, LPDWORD max_class_length,
+                      LPDWORD values, LPDWORD max_value_name_length, LPDWORD max_value_length,
+                      LPDWORD security_size, PFILETIME last_write) {
+    auto fault = record("RegQueryInfoKeyA", Args()
+                                                .key(key)
+                                                .pointer(class_name)
+                                                .size(class_size)
+                                                .pointer(reserved)
+                                                .pointer(subkeys)
+                                                .pointer(max_subkey_length)
+                                                .pointer(max_class_length)
+                                                .pointer(values)
+                                                .pointer(max_value_name_length)
+                                                .pointer(max_value_length)
+                                                .pointer(security_size)
+                                                .pointer(last_write));
+    if (fault) return static_cast<LONG>(*fault);
+    if (reserved || (class_name && !class_size)) return ERROR_INVALID_PARAMETER;
+    KeyPtr target;
+    if (LONG error = resolve(key, KEY_QUERY_VALUE, &target)) return error;
+    DWORD longest_subkey = 0, longest_name = 0, longest_data = 0;
+    for (const auto &sub : target->subkeys)
+        longest_subkey = std::max(longest_subkey, static_cast<DWORD>(sub.second->name.size()));
+    for (const auto &value : target->values) {
+        longest_name = std::max(longest_name, static_cast<DWORD>(value.second.name.size()));
+        longest_data = std::max(longest_data, static_cast<DWORD>(value.second.data.size()));
+    }
+    if (class_size) {
+        if (class_name && *class_size) *class_name = 0;
+        *class_size = 0;
+    }
+    if (subkeys) *subkeys = static_cast<DWORD>(target->subkeys.size());
+    if (max_subkey_length) *max_subkey_length = longest_subkey;
+    if (max_class_length) *max_class_length = 0;
+    if (values) *values = static_cast<DWORD>(target->values.size());
+    if (max_value_name_length) *max_value_name_length = longest_name;
+    if (max_value_length) *max_value_length = longest_data;
+    if (security_size) *security_size = 0;
+    if (last_write) *last_write = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
 LONG RegSetValueA(HKEY key, LPCSTR sub_key, DWORD type, LPCSTR data, DWORD data_size) {
     auto fault =
         record("RegSetValueA", Args().key(key).text(sub_key).hex(type).text(data).hex(data_size));
@@ -250,6 +296,25 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
     if (handles_within(*target) > 0) ++machine().registry.deleted_while_open;
     remove_key(target);
     return ERROR_SUCCESS;
+}
+
+// NTSTATUS codes of NtDeleteKey.
+constexpr LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022u);
+constexpr LONG kStatusInvalidHandle = static_cast<LONG>(0xC0000008u);
+constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121u);
+
+LONG sim::detail::nt_delete_key(HANDLE handle) {
+    const HKEY hkey = static_cast<HKEY>(handle);
+    // A fault stands for a refusal whatever its Win32 code.
+    if (record("NtDeleteKey", Args().key(hkey))) return kStatusAccessDenied;
+    KeyPtr target;
+    if (root_key(hkey) || resolve(hkey, kDeleteAccess, &target)) return kStatusInvalidHandle;
+    if (is_root(target.get()) || denied(*target, kDeleteAccess)) return kStatusAccessDenied;
+    if (!target->subkeys.empty()) return kStatusCannotDelete;
+    // The handle it came through stays open, as with Windows, until it is closed.
+    if (handles_within(*target) > 1) ++machine().registry.deleted_while_open;
+    remove_key(target);
+    return 0;
 }
 
 LONG RegCloseKey(HKEY key) {

@@ -8,6 +8,11 @@ namespace detail {
 
 namespace {
 
+// Links followed in one lookup before it fails, as Windows stops a loop of links.
+constexpr int kLinkDepth = 16;
+const std::string kMachinePath = "\\registry\\machine";
+const char kLinkValue[] = "SymbolicLinkValue";
+
 // Registry handles sit above the other handles and below the predefined roots.
 constexpr uintptr_t kKeyBase = 0x1000000;
 constexpr uintptr_t kKeyEnd = 0x80000000u;
@@ -30,6 +35,7 @@ KeyPtr copy_tree(const Key &from, Key *parent) {
     copy->parent = parent;
     copy->values = from.values;
     copy->denied = from.denied;
+    copy->link = from.link;
     for (const auto &sub : from.subkeys)
         copy->subkeys[sub.first] = copy_tree(*sub.second, copy.get());
     return copy;
@@ -48,7 +54,36 @@ bool within(const Key *key, const Key *top) {
 
 KeyPtr existing_key(HKEY root, const std::string &path) {
     KeyPtr base = root_key(root);
-    return base ? find_key(base, path) : nullptr;
+    return base ? find_key(base, path, true) : nullptr;
+}
+
+KeyPtr walk_path(KeyPtr key, const std::string &path, bool open_link, int depth);
+
+// The key that a link names; only targets under \Registry\Machine are known here.
+KeyPtr link_target(const Key &link, int depth) {
+    auto it = link.values.find(kLinkValue);
+    if (it == link.values.end() || it->second.type != REG_LINK) return nullptr;
+    std::string target;  // the UTF-16 text, ASCII only
+    for (size_t i = 0; i + 1 < it->second.data.size(); i += 2) target += it->second.data[i];
+    const std::string head = lower(target.substr(0, kMachinePath.size()));
+    const std::string rest = target.substr(head.size());
+    if (head != kMachinePath || (!rest.empty() && rest[0] != '\\')) return nullptr;
+    return walk_path(machine().registry.machine, rest, false, depth + 1);
+}
+
+KeyPtr walk_path(KeyPtr key, const std::string &path, bool open_link, int depth) {
+    if (depth > kLinkDepth) return nullptr;
+    const std::vector<std::string> parts = split_path(path);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        auto it = key->subkeys.find(parts[i]);
+        if (it == key->subkeys.end()) return nullptr;
+        key = it->second;
+        if (key->link && !(open_link && i + 1 == parts.size())) {
+            key = link_target(*key, depth);
+            if (!key) return nullptr;
+        }
+    }
+    return key;
 }
 
 }  // namespace
@@ -62,14 +97,8 @@ KeyPtr root_key(HKEY root) {
     return nullptr;
 }
 
-KeyPtr find_key(const KeyPtr &base, const std::string &path) {
-    KeyPtr key = base;
-    for (const std::string &part : split_path(path)) {
-        auto it = key->subkeys.find(part);
-        if (it == key->subkeys.end()) return nullptr;
-        key = it->second;
-    }
-    return key;
+KeyPtr find_key(const KeyPtr &base, const std::string &path, bool open_link) {
+    return walk_path(base, path, open_link, 0);
 }
 
 KeyPtr create_key(const KeyPtr &base, const std::string &path) {
@@ -180,6 +209,14 @@ std::vector<std::string> subkey_names(HKEY root, const std::string &path) {
 void delete_tree(HKEY root, const std::string &path) {
     KeyPtr key = existing_key(root, path);
     if (key && !is_root(key.get())) remove_key(key);
+}
+
+void create_link(HKEY root, const std::string &path, const std::string &target) {
+    KeyPtr key = detail::create_key(root_key(root), path);
+    key->link = true;
+    std::string text;
+    for (char c : target) text += std::string{c, '\0'};
+    put_value(*key, kLinkValue, REG_LINK, text);
 }
 
 void deny_access(HKEY root, const std::string &path, REGSAM mask) {

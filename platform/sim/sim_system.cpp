@@ -104,6 +104,10 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
     record("SleepEx", Args().hex(milliseconds).hex(static_cast<DWORD>(alertable)));
     // An endless sleep is where a finished tool waits for the machine to go down.
     if (milliseconds == INFINITE) end_process(sim::Outcome::IDLE, 0);
+    if (auto change = std::move(machine().system.during_sleep)) {
+        machine().system.during_sleep = nullptr;
+        change();
+    }
     return 0;
 }
 
@@ -217,5 +221,7 @@ bool restart_requested() { return machine().system.restart_requested; }
 UINT restart_flags() { return machine().system.restart_flags; }
 
 void deny_shutdown_privilege() { machine().system.privilege_held = false; }
+
+void during_sleep(std::function<void()> change) { machine().system.during_sleep = std::move(change); }
 
 }  // namespace sim

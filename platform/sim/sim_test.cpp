@@ -296,6 +296,23 @@ TEST_F(SimRegistry, EnumValueAtTheBufferEdges) {
     }
 }
 
+TEST_F(SimRegistry, InfoKeyGivesTheLongestNameAndData) {
+    sim::set_text(HKEY_LOCAL_MACHINE, kRunKey, std::string(600, 'n').c_str(), "x");
+    sim::set_value(HKEY_LOCAL_MACHINE, kRunKey, "v", REG_BINARY, std::string(700, 'd'));
+    sim::create_key(HKEY_LOCAL_MACHINE, std::string(kRunKey) + "\\sub");
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD subkeys = 0, values = 0, longest_name = 0, longest_data = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                               &longest_name, &longest_data, nullptr, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(subkeys, 1u);
+    EXPECT_EQ(values, 2u);
+    EXPECT_EQ(longest_name, 600u);
+    EXPECT_EQ(longest_data, 700u);
+}
+
 TEST_F(SimRegistry, ValuesEnumerateInCaseInsensitiveOrder) {
     for (const char *name : {"b", "_x", "C", "A"})
         sim::set_text(HKEY_LOCAL_MACHINE, kRunKey, name, "d");
@@ -328,6 +345,7 @@ TEST_F(SimRegistry, QueryValueOfDefaultValue) {
     size = 4;
     EXPECT_EQ(RegQueryValueA(key, nullptr, buffer, &size), ERROR_MORE_DATA);
     EXPECT_EQ(buffer[0], '#');  // nothing copied
+    EXPECT_EQ(size, 8);         // the size needed
 
     size = sizeof buffer;
     EXPECT_EQ(RegQueryValueA(key, "missing", buffer, &size), ERROR_FILE_NOT_FOUND);
@@ -374,6 +392,40 @@ TEST_F(SimRegistry, DeleteKeyWithSubkeysDependsOnFamily) {
         EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, ".dl"), c.result) << "family " << c.family;
         EXPECT_EQ(!sim::key_exists(HKEY_CLASSES_ROOT, ".dl"), c.gone) << "family " << c.family;
     }
+}
+
+TEST_F(SimRegistry, LinksAreFollowedUnlessOpenedAsLinks) {
+    const char *target = "Software\\Classes\\target";
+    typedef LONG (*nt_delete_key_call)(HANDLE);
+    auto nt_delete_key = reinterpret_cast<nt_delete_key_call>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("NTDLL.DLL"), "NtDeleteKey")));
+    ASSERT_NE(nt_delete_key, nullptr);
+    for (int step = 0; step < 2; ++step) {
+        sim::set_text(HKEY_LOCAL_MACHINE, target, "v", "target's");
+        sim::create_link(HKEY_CLASSES_ROOT, ".dl", "\\Registry\\Machine\\Software\\Classes\\target");
+        HKEY key;
+        DWORD type = 0;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".dl", 0, KEY_READ, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        RegCloseKey(key);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".dl", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_LINK));
+        if (step == 0) {
+            RegCloseKey(key);
+            // Deleting by name deletes the target and leaves the link.
+            EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, ".dl"), ERROR_SUCCESS);
+            EXPECT_FALSE(sim::key_exists(HKEY_LOCAL_MACHINE, target));
+            EXPECT_TRUE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+            EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".dl", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        } else {
+            EXPECT_EQ(nt_delete_key(key), 0);
+            RegCloseKey(key);
+            EXPECT_TRUE(sim::key_exists(HKEY_LOCAL_MACHINE, target));
+            EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl"));
+        }
+    }
+    EXPECT_EQ(sim::open_keys(), 0);
 }
 
 // ---- Faults

@@ -1,0 +1,141 @@
+#include "detect/whole_values.h"
+
+#include "detect/worm_links.h"
+
+// A value that grows again between the size query and the read gets a few more tries.
+#define GROW_ATTEMPTS 3
+
+void init_buffer(read_buffer *buffer)
+{
+    buffer->heap = NULL;
+    buffer->size = REG_TEXT_SIZE;
+    buffer->text = buffer->fixed;
+}
+
+// The old buffer stays as it was when no new one can be had.
+bool grow_buffer(read_buffer *buffer, DWORD size)
+{
+    if (size <= buffer->size)
+        return true;
+    char *bigger = (char *)malloc(size);
+    if (bigger == NULL)
+        return false;
+    free(buffer->heap);
+    buffer->heap = bigger;
+    buffer->text = bigger;
+    buffer->size = size;
+    return true;
+}
+
+void free_buffer(read_buffer *buffer)
+{
+    free(buffer->heap);
+    init_buffer(buffer);
+}
+
+static LONG query_default_value(HKEY key, read_buffer *buffer, DWORD *type, DWORD *size)
+{
+    if (type != NULL)
+        return RegQueryValueExA(key, NULL, NULL, type, (BYTE *)buffer->text, size);
+    LONG text_size = (LONG)*size;
+    LONG result = RegQueryValueA(key, NULL, buffer->text, &text_size);
+    *size = (DWORD)text_size;
+    return result;
+}
+
+// Windows answers ERROR_MORE_DATA with the size needed.
+LONG read_default_value(HKEY key, read_buffer *buffer, DWORD *type, DWORD *length)
+{
+    for (int attempt = 0;; attempt++) {
+        DWORD size = buffer->size;
+        LONG result = query_default_value(key, buffer, type, &size);
+        *length = size < buffer->size ? size : buffer->size;
+        if (result != ERROR_MORE_DATA || attempt == GROW_ATTEMPTS || size <= buffer->size ||
+            !grow_buffer(buffer, size))
+            return result;
+    }
+}
+
+DWORD read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer)
+{
+    for (;;) {
+        DWORD count = GetPrivateProfileStringA(section, key, NULL, buffer->text, buffer->size, path);
+        // A full buffer may hold only the start of the entry.
+        if (count + 1 < buffer->size || buffer->size >= INI_VALUE_LIMIT ||
+            !grow_buffer(buffer, buffer->size * 2))
+            return count;
+    }
+}
+
+void begin_value_walk(value_walk *walk, HKEY key, const char *needle)
+{
+    walk->key = key;
+    walk->needle = needle;
+    walk->index = 0;
+    init_buffer(&walk->name);
+    init_buffer(&walk->data);
+}
+
+// Room for the key's longest value name and data; false when the buffers did not grow.
+static bool fit_longest_value(value_walk *walk, DWORD data_needed)
+{
+    DWORD longest_name = 0;
+    DWORD longest_data = 0;
+    if (RegQueryInfoKeyA(walk->key, NULL, NULL, NULL, NULL, NULL, NULL, NULL, &longest_name,
+                         &longest_data, NULL, NULL) != ERROR_SUCCESS ||
+        longest_name > 0x10000)
+        return false;
+    // Windows counts the name in characters; in the ANSI code page one may take two bytes.
+    DWORD name_size = 2 * longest_name + 2;
+    DWORD data_size = longest_data > data_needed ? longest_data : data_needed;
+    if (name_size <= walk->name.size && data_size <= walk->data.size)
+        return false;
+    return grow_buffer(&walk->name, name_size) && grow_buffer(&walk->data, data_size);
+}
+
+// Reads the value at the walk's index; *length is bounded by the data buffer.
+static LONG read_value(value_walk *walk, DWORD *length)
+{
+    for (int attempt = 0;; attempt++) {
+        DWORD name_size = walk->name.size;
+        DWORD data_size = walk->data.size;
+        DWORD type = REG_NONE;
+        LONG result = RegEnumValueA(walk->key, walk->index, walk->name.text, &name_size, NULL,
+                                    &type, (BYTE *)walk->data.text, &data_size);
+        *length = data_size < walk->data.size ? data_size : walk->data.size;
+        if (result != ERROR_MORE_DATA || attempt == GROW_ATTEMPTS ||
+            !fit_longest_value(walk, data_size))
+            return result;
+    }
+}
+
+bool next_marked_value(value_walk *walk)
+{
+    int errors = 0;
+    for (;;) {
+        DWORD length = 0;
+        LONG result = read_value(walk, &length);
+        if (result == ERROR_NO_MORE_ITEMS)
+            return false;
+        walk->index++;
+        if (result != ERROR_SUCCESS) {
+            if (++errors == VALUE_ERROR_LIMIT)
+                return false;
+            continue;
+        }
+        errors = 0;
+        if (marker_found(walk->data.text, length, walk->needle))
+            return true;
+    }
+}
+
+void marked_value_deleted(value_walk *walk)
+{
+    walk->index--;
+}
+
+void end_value_walk(value_walk *walk)
+{
+    free_buffer(&walk->name);
+    free_buffer(&walk->data);
+}

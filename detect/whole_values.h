@@ -1,0 +1,52 @@
+// Registry values, their names and ini entries read whole, whatever their length: what fits
+// goes into a fixed buffer, anything longer into a heap buffer of the size Windows reports.
+#ifndef DETECT_WHOLE_VALUES_H
+#define DETECT_WHOLE_VALUES_H
+
+#include "platform/win.h"
+
+#define REG_TEXT_SIZE 512
+// The most of an ini entry that is read; no entry Windows itself writes comes near it.
+#define INI_VALUE_LIMIT 65536
+// Unreadable values in a row after which a value walk gives up, so that it always ends.
+#define VALUE_ERROR_LIMIT 16
+
+// A text or data buffer that starts as its fixed part and may move to the heap.
+struct read_buffer {
+    char fixed[REG_TEXT_SIZE];
+    char *heap;
+    DWORD size;  // bytes that text can hold
+    char *text;  // fixed or heap
+};
+
+void init_buffer(read_buffer *buffer);
+// Makes room for at least size bytes; false when it cannot (the old contents are lost).
+bool grow_buffer(read_buffer *buffer, DWORD size);
+void free_buffer(read_buffer *buffer);
+
+// Reads the default value of an open key into buffer, through RegQueryValueA when type is
+// NULL and RegQueryValueExA otherwise; *length gets the bytes read. Returns the result of
+// the last call.
+LONG read_default_value(HKEY key, read_buffer *buffer, DWORD *type, DWORD *length);
+
+// Reads an ini entry with no default into buffer and returns the count of characters read.
+DWORD read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer);
+
+// One walk over the values of an open key from index 0.
+struct value_walk {
+    HKEY key;
+    const char *needle;
+    DWORD index;  // of the next value to read
+    read_buffer name;
+    read_buffer data;
+};
+
+void begin_value_walk(value_walk *walk, HKEY key, const char *needle);
+// Moves on to the next value whose data carries the needle and leaves its name in
+// walk->name.text. A value that cannot be read is passed over; false when no value is left.
+bool next_marked_value(value_walk *walk);
+// The value last found is gone: the ones behind it have each moved down one place.
+void marked_value_deleted(value_walk *walk);
+void end_value_walk(value_walk *walk);
+
+#endif
