@@ -34,6 +34,10 @@ typedef HANDLE *PHANDLE;
 typedef struct HKEY__ *HKEY;
 typedef HKEY *PHKEY;
 typedef DWORD REGSAM;
+typedef struct HINSTANCE__ *HMODULE;
+typedef intptr_t (*FARPROC)(void);
+
+#define WINAPI
 
 #define TRUE 1
 #define FALSE 0
@@ -70,6 +74,8 @@ typedef DWORD REGSAM;
 #define ERROR_CALL_NOT_IMPLEMENTED 120
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_MORE_DATA 234
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_NOT_ALL_ASSIGNED 1300
@@ -227,6 +233,9 @@ BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, PLUID luid);
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES state,
                            DWORD buffer_size, PTOKEN_PRIVILEGES previous, PDWORD return_size);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
+// Modules: only USER32 can be loaded, and only its ExitWindowsEx found in it.
+HMODULE LoadLibraryA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
 
