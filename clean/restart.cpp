@@ -4,8 +4,8 @@
 
 typedef BOOL(WINAPI *exit_windows_ex_fn)(UINT flags, DWORD reason);
 
-// USER32 is loaded here and not at start: loading it is most of the cost of starting the
-// tool, and only the restart needs it. It stays loaded, as the process ends with Windows
+// USER32 is loaded here and not at start: loading it is the largest single cost of a
+// start, and only the restart needs it. It stays loaded, as the process ends with Windows
 // (or waits for the user to reboot). NULL with the last error set when it cannot be had.
 static exit_windows_ex_fn find_exit_windows_ex(void)
 {
