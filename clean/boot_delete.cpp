@@ -21,13 +21,21 @@ static bool make_path(char *path, const char *dir, const char *name)
 
 // Reads one piece (a line with its line end, or at most 498 characters of a longer line)
 // and returns its length in bytes, NUL bytes inside it included; 0 at the end of the file.
-static size_t read_piece(char *line, FILE *in)
+// previous is the length this returned for the piece before in the same buffer, 0 at first.
+static size_t read_piece(char *line, size_t previous, FILE *in)
 {
     // The last NUL in the buffer is the one that ends the piece: the bytes behind it are
-    // still the fill.
-    memset(line, 1, WININIT_LINE_SIZE);
+    // still the fill. fgets wrote only up to the previous piece's NUL, so only that part
+    // needs filling again.
+    memset(line, 1, previous == 0 ? WININIT_LINE_SIZE : previous + 1);
     if (fgets(line, WININIT_READ_SIZE, in) == NULL)
         return 0;
+    // Most pieces are short lines: fgets stops at the first line feed, so the first one in
+    // the buffer ends the piece, and the fill after it holds none.
+    for (size_t at = 0; at < WININIT_READ_SIZE - 1; at++) {
+        if (line[at] == '\n')
+            return at + 1;
+    }
     size_t end = WININIT_READ_SIZE - 1;
     while (end > 0 && line[end] != '\0')
         end--;
@@ -63,8 +71,8 @@ static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char 
     bool at_line_start = true;
     int header_matched = 0;
     char line[WININIT_LINE_SIZE];
-    size_t length;
-    while (in != NULL && (length = read_piece(line, in)) > 0) {
+    size_t length = 0;
+    while (in != NULL && (length = read_piece(line, length, in)) > 0) {
         header_matched = match_header(header_matched, line, length);
         if (header_matched == RENAME_HEADER_LENGTH)
             header_seen = true;

@@ -2,9 +2,26 @@
 
 #include "clean/windows_family.h"
 
+typedef BOOL(WINAPI *exit_windows_ex_fn)(UINT flags, DWORD reason);
+
+// USER32 is loaded here and not at start: loading it is the largest single cost of a
+// start, and only the restart needs it. It stays loaded, as the process ends with Windows
+// (or waits for the user to reboot). NULL with the last error set when it cannot be had.
+static exit_windows_ex_fn find_exit_windows_ex(void)
+{
+    HMODULE user32 = LoadLibraryA("user32.dll");
+    if (user32 == NULL)
+        return NULL;
+    // Through void (*)(void), which the compiler takes as matching every function type.
+    return (exit_windows_ex_fn)(void (*)(void))GetProcAddress(user32, "ExitWindowsEx");
+}
+
 static DWORD exit_windows(UINT flags, DWORD reason)
 {
-    return ExitWindowsEx(flags, reason) ? 0 : GetLastError();
+    exit_windows_ex_fn exit_windows_ex = find_exit_windows_ex();
+    if (exit_windows_ex == NULL)
+        return GetLastError();
+    return exit_windows_ex(flags, reason) ? 0 : GetLastError();
 }
 
 // The NT family lets a process reboot only with the shutdown privilege enabled.

@@ -122,9 +122,11 @@ int device_opens();
 int32_t shield_state();  // the state the shield holds now
 int open_handles();  // device, token and console handles open now
 
-// ---- Shutdown. On the NT family ExitWindowsEx with EWX_SHUTDOWN or EWX_REBOOT fails with
-// ERROR_PRIVILEGE_NOT_HELD unless AdjustTokenPrivileges has enabled SeShutdownPrivilege
-// (through a token opened with TOKEN_ADJUST_PRIVILEGES).
+// ---- Shutdown. LoadLibraryA loads "user32.dll" (or "user32"), in which GetProcAddress
+// finds "ExitWindowsEx"; other modules fail with ERROR_MOD_NOT_FOUND, other names with
+// ERROR_PROC_NOT_FOUND. On the NT family ExitWindowsEx with EWX_SHUTDOWN or EWX_REBOOT
+// fails with ERROR_PRIVILEGE_NOT_HELD unless AdjustTokenPrivileges has enabled
+// SeShutdownPrivilege (through a token opened with TOKEN_ADJUST_PRIVILEGES).
 bool restart_requested();  // an accepted ExitWindowsEx with EWX_REBOOT
 UINT restart_flags();      // flags of the last accepted ExitWindowsEx
 // The user lacks the privilege: AdjustTokenPrivileges still returns TRUE, with
@@ -154,8 +156,8 @@ std::vector<std::string> call_names();
 int count(const std::string &name);
 // The nth call (from 1) of name whose formatted arguments contain arg_filter fails with
 // error (and every later one too when persist): registry calls return it, BOOL calls return
-// FALSE with it as the last error, handle calls INVALID_HANDLE_VALUE, count calls 0,
-// GetFileAttributesA INVALID_FILE_ATTRIBUTES, sim_fopen NULL. "write" names the writes of a
+// FALSE with it as the last error, handle calls INVALID_HANDLE_VALUE, LoadLibraryA and
+// GetProcAddress NULL, count calls 0, GetFileAttributesA INVALID_FILE_ATTRIBUTES, sim_fopen NULL. "write" names the writes of a
 // file stream opened by sim_fopen (one per output call: such streams are unbuffered, with
 // the path and text as args), "fclose" its close; "stdout" / "stderr" a flush of standard
 // output / error, whose text is then lost. The failing call is still recorded. Calls are

@@ -78,6 +78,8 @@ typedef intptr_t (*FARPROC)(void);
 #define ERROR_MOD_NOT_FOUND 126
 #define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_MORE_DATA 234
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_NOT_ALL_ASSIGNED 1300
@@ -220,9 +222,6 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key);
 LONG RegCloseKey(HKEY key);
 
-HMODULE GetModuleHandleA(LPCSTR name);
-FARPROC GetProcAddress(HMODULE module, LPCSTR name);
-
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_text, LPSTR out,
                                DWORD size, LPCSTR path);
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR path);
@@ -242,6 +241,11 @@ BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, PLUID luid);
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES state,
                            DWORD buffer_size, PTOKEN_PRIVILEGES previous, PDWORD return_size);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
+// Modules: USER32 can be loaded, with its ExitWindowsEx; ntdll (NT family only) is there,
+// with its NtDeleteKey.
+HMODULE LoadLibraryA(LPCSTR name);
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
 

@@ -5,10 +5,33 @@
 #define PLATFORM_WIN_H
 
 #ifdef _WIN32
-#include <windows.h>
+// stdio.h before windows.h, whose C++ headers would switch the build over to mingw-w64's
+// own printf: the build asks for msvcrt's (__USE_MINGW_ANSI_STDIO=0).
 #include <stdio.h>
+#include <windows.h>
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+
+// The msvcrt of Windows 98 has no C99 snprintf, and mingw-w64's own brings a whole printf
+// engine into the exe. msvcrt's _vsnprintf leaves a text that does not fit unterminated,
+// returning -1 or the size: this one always terminates it and then returns the size. The
+// callers only ask whether the result reached the size, that is whether the text was cut.
+__attribute__((format(ms_printf, 3, 4))) static inline int win_snprintf(char *out, size_t size,
+                                                                        const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int length = _vsnprintf(out, size, format, args);
+    va_end(args);
+    if (length >= 0 && (size_t)length < size)
+        return length;
+    if (size > 0)
+        out[size - 1] = '\0';
+    return (int)size;
+}
+#undef snprintf
+#define snprintf win_snprintf
 #else
 #include "platform/sim_api.h"
 #endif

@@ -65,6 +65,8 @@ TEST_P(FoundTest, YesRemovesWhatWasFound)
     // The pause of ten seconds comes once, after "Removing...".
     EXPECT_EQ(1, count_calls("SleepEx", "0x2710"));
     EXPECT_EQ(c.links != 0 ? 1 : 0, count_calls("RegOpenKeyExA", "0xf003f") > 0 ? 1 : 0);
+    // USER32 is for the restart only.
+    EXPECT_EQ(0, sim::count("LoadLibraryA"));
     EXPECT_EQ(0, sim::open_keys());
 }
 

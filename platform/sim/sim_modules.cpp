@@ -1,36 +1,68 @@
-// The one system module the tool looks into at run time: ntdll, for NtDeleteKey. The 9x
-// family loads no ntdll into a process.
+// Modules the tool looks into at run time: USER32, loaded for ExitWindowsEx when the restart
+// comes, and ntdll, for NtDeleteKey. The 9x family loads no ntdll into a process.
 #include "platform/sim/sim_internal.h"
 
 using namespace sim::detail;
 
 namespace {
 
+// Where a 32-bit Windows would map them; any values that are no other handle serve.
+const HMODULE kUser32 = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x77D40000u));
 const HMODULE kNtdll = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C900000u));
+
+// Windows adds ".dll" to a name without an extension.
+bool names_user32(const char *name) {
+    return same_name(name, "user32.dll") || same_name(name, "user32");
+}
+
+HMODULE module_failed(DWORD error) {
+    set_last_error(error);
+    return nullptr;
+}
 
 }  // namespace
 
+HMODULE LoadLibraryA(LPCSTR name) {
+    if (auto fault = record("LoadLibraryA", Args().text(name))) return module_failed(*fault);
+    if (!name || !names_user32(name)) return module_failed(ERROR_MOD_NOT_FOUND);
+    return kUser32;
+}
+
 HMODULE GetModuleHandleA(LPCSTR name) {
-    auto fault = record("GetModuleHandleA", Args().text(name));
-    DWORD error = fault ? *fault : 0;
-    if (!error && (!name || !same_name(name, "ntdll.dll") ||
-                   machine().system.family != sim::FAMILY_NT))
-        error = ERROR_MOD_NOT_FOUND;
-    if (error) {
-        set_last_error(error);
-        return nullptr;
-    }
+    if (auto fault = record("GetModuleHandleA", Args().text(name))) return module_failed(*fault);
+    if (!name || !same_name(name, "ntdll.dll") || machine().system.family != sim::FAMILY_NT)
+        return module_failed(ERROR_MOD_NOT_FOUND);
     return kNtdll;
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    auto fault = record("GetProcAddress", Args().raw(module == kNtdll ? "ntdll" : "module").text(name));
-    DWORD error = fault ? *fault : 0;
-    if (!error && (module != kNtdll || !name || strcmp(name, "NtDeleteKey") != 0))
-        error = ERROR_PROC_NOT_FOUND;
-    if (error) {
-        set_last_error(error);
+    Args args;
+    if (module == kUser32)
+        args.raw("user32.dll");
+    else if (module == kNtdll)
+        args.raw("ntdll");
+    else
+        args.hex(reinterpret_cast<uintptr_t>(module));
+    // A name below 0x10000 is an ordinal, not a pointer.
+    const bool ordinal = reinterpret_cast<uintptr_t>(name) < 0x10000;
+    if (ordinal)
+        args.hex(reinterpret_cast<uintptr_t>(name));
+    else
+        args.text(name);
+    if (auto fault = record("GetProcAddress", args)) {
+        set_last_error(*fault);
         return nullptr;
     }
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(nt_delete_key));
+    if (module != kUser32 && module != kNtdll) {
+        set_last_error(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // Export names are matched exactly, case included. Through void (*)(void), which the
+    // compiler takes as matching every function type.
+    if (!ordinal && module == kUser32 && strcmp(name, "ExitWindowsEx") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&ExitWindowsEx));
+    if (!ordinal && module == kNtdll && strcmp(name, "NtDeleteKey") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(nt_delete_key));
+    set_last_error(ERROR_PROC_NOT_FOUND);
+    return nullptr;
 }

@@ -428,6 +428,32 @@ TEST_F(SimRegistry, LinksAreFollowedUnlessOpenedAsLinks) {
     EXPECT_EQ(sim::open_keys(), 0);
 }
 
+// ---- Modules
+
+using SimModules = SimTest;
+
+TEST_F(SimModules, OnlyUser32AndItsExitWindowsExAreFound) {
+    struct Case {
+        const char *module;
+        const char *name;
+        DWORD error;  // 0: found
+    } cases[] = {
+        {"user32.dll", "ExitWindowsEx", 0},
+        {"USER32", "ExitWindowsEx", 0},
+        {"user32.dll", "exitwindowsex", ERROR_PROC_NOT_FOUND},
+        {"user32.dll", "ExitWindows", ERROR_PROC_NOT_FOUND},
+        {"shell32.dll", "ExitWindowsEx", ERROR_MOD_NOT_FOUND},
+    };
+    for (const Case &c : cases) {
+        HMODULE module = LoadLibraryA(c.module);
+        FARPROC proc = module ? GetProcAddress(module, c.name) : nullptr;
+        EXPECT_EQ(proc != nullptr, c.error == 0) << c.module << " " << c.name;
+        if (c.error != 0) {
+            EXPECT_EQ(GetLastError(), c.error) << c.module << " " << c.name;
+        }
+    }
+}
+
 // ---- Faults
 
 using SimFaults = SimTest;
