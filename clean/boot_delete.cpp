@@ -106,6 +106,45 @@ static bool discard(const char *path)
     return false;
 }
 
+// Copies the file at from to a new file at to, byte for byte; false when any step failed.
+static bool copy_bytes(const char *from, const char *to)
+{
+    FILE *in = fopen(from, "rb");
+    if (in == NULL)
+        return false;
+    FILE *out = fopen(to, "wb");
+    if (out == NULL) {
+        fclose(in);
+        return false;
+    }
+    char block[WININIT_LINE_SIZE];
+    size_t length;
+    bool complete = true;
+    while (complete && (length = fread(block, 1, sizeof block, in)) > 0)
+        complete = fwrite(block, 1, length, out) == length;
+    complete = !ferror(in) && complete;
+    fclose(in);
+    complete = fflush(out) == 0 && !ferror(out) && complete;
+    complete = fclose(out) == 0 && complete;
+    return complete;
+}
+
+// Gives the set-aside WININIT.INI its name back. When the rename is refused its bytes go
+// back through a copy, so that the user's entries never stay under the aside name alone.
+static void put_back(const char *old_path, const char *ini_path, DWORD attributes)
+{
+    if (!MoveFileA(old_path, ini_path)) {
+        if (!copy_bytes(old_path, ini_path)) {
+            // A cut copy must not pass for the user's file; the aside one is whole.
+            DeleteFileA(ini_path);
+            return;
+        }
+        SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(old_path);
+    }
+    SetFileAttributesA(ini_path, attributes);
+}
+
 // Puts the complete copy at new_path in the place of WININIT.INI (had_ini: there is one)
 // with the 9x family's calls alone, so that at every moment a complete WININIT.INI is there
 // under its own name or set aside under old_path, from where it goes back when a step
@@ -129,8 +168,7 @@ static bool replace_wininit(const char *ini_path, const char *new_path, const ch
         if (!MoveFileA(ini_path, new_path))
             return true;
     }
-    if (MoveFileA(old_path, ini_path))
-        SetFileAttributesA(ini_path, attributes);
+    put_back(old_path, ini_path, attributes);
     return discard(new_path);
 }
 

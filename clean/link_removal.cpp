@@ -76,6 +76,7 @@ static bool repair_ini(const worm_link &link, const char *path)
 
 worm_link_mask remove_worm_links(void)
 {
-    static const link_steps removal = {repair_command, remove_run_values, remove_class_key, repair_ini};
+    static const link_steps removal = {repair_command, remove_run_values, remove_class_key, repair_ini,
+                                       false};
     return walk_worm_links(removal);
 }

@@ -72,6 +72,7 @@ void begin_value_walk(value_walk *walk, HKEY key, const char *needle)
     walk->key = key;
     walk->needle = needle;
     walk->index = 0;
+    walk->unreadable = false;
     init_buffer(&walk->name);
     init_buffer(&walk->data);
 }
@@ -119,6 +120,7 @@ bool next_marked_value(value_walk *walk)
             return false;
         walk->index++;
         if (result != ERROR_SUCCESS) {
+            walk->unreadable = true;
             if (++errors == VALUE_ERROR_LIMIT)
                 return false;
             continue;

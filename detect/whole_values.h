@@ -39,6 +39,7 @@ struct value_walk {
     DWORD index;  // of the next value to read
     read_buffer name;
     read_buffer data;
+    bool unreadable;  // some value was passed over because it could not be read
 };
 
 void begin_value_walk(value_walk *walk, HKEY key, const char *needle);

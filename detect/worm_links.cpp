@@ -72,7 +72,8 @@ worm_link_mask walk_worm_links(const link_steps &steps)
         case LINK_KIND_RUN_VALUES: hit = steps.run_values(link); break;
         case LINK_KIND_CLASS_KEY: hit = steps.class_key(link); break;
         case LINK_KIND_INI:
-            hit = link_ini_path(link, dir, &dir_asked, path) && steps.ini(link, path);
+            hit = link_ini_path(link, dir, &dir_asked, path) ? steps.ini(link, path)
+                                                              : steps.unnamed_ini_counts;
             break;
         }
         if (hit)
@@ -136,6 +137,7 @@ static bool probe_ini(const worm_link &link, const char *path)
 
 worm_link_mask probe_worm_links(void)
 {
-    static const link_steps probe = {probe_command, probe_run_values, probe_class_key, probe_ini};
+    static const link_steps probe = {probe_command, probe_run_values, probe_class_key, probe_ini,
+                                     false};
     return walk_worm_links(probe);
 }

@@ -62,6 +62,8 @@ struct link_steps {
     bool (*run_values)(const worm_link &link);
     bool (*class_key)(const worm_link &link);
     bool (*ini)(const worm_link &link, const char *path);
+    // Whether an ini link whose file cannot be named (no Windows directory) counts.
+    bool unnamed_ini_counts;
 };
 
 // Walks the table in order and returns the mask of the links whose step said true. The
@@ -74,5 +76,11 @@ bool ini_entry_marked(const worm_link &link, const char *path);
 
 // Reads every link, changing nothing, and returns the mask of the links present.
 worm_link_mask probe_worm_links(void);
+
+// Looks at every link again after the removal, changing nothing, and returns the mask of
+// the links that may still be there: unlike the probe, a link that cannot be read (a key
+// that exists but does not open, a value or ini file that cannot be read) counts as left,
+// so that success is claimed only for what was seen gone.
+worm_link_mask links_left(void);
 
 #endif

@@ -165,6 +165,8 @@ int count(const std::string &name);
 // are recorded and counted but have no failure to give.
 void fail(const std::string &name, int nth = 1, DWORD error = ERROR_ACCESS_DENIED,
           bool persist = false, const std::string &arg_filter = "");
+// No call fails any more: for looking at the machine as it is after a run with faults.
+void clear_faults();
 // Number of calls made so far, counting every name: for sweeping faults over a run.
 int total_calls();
 // Fail the nth call of any name (counted as in total_calls) with error.

@@ -1,7 +1,15 @@
-// Every call of a whole run made to fail in turn, on both families: whatever fails, the
-// run ends in one of its known ways, nothing is left open, and the user's WININIT.INI is
-// never lost or cut.
+// Every call of a whole run made to fail in turn, once (transient) and from then on for
+// every call of the same function (persistent), with the error a real machine gives for
+// that call, over several kinds of run on both families. Whatever fails, the run ends in
+// one of its known ways, says only the tool's own messages, leaves nothing open, changes
+// nothing but worm links, the worm file, WININIT.INI's entry and the pending deletion, and
+// claims a removal only when it happened.
 #include "tests/tool_fixture.h"
+
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "frontend/messages.h"
 #include "frontend/removal_flow.h"
@@ -10,18 +18,61 @@ namespace {
 
 const std::string OTHER_ENTRIES = "[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\setup.tmp\r\n";
 
-void stage_infected_machine(sim::Family family)
+struct SweepRun {
+    const char *name;
+    sim::Family family;
+    bool infected;
+    bool in_use;
+    char answer;  // at the question; the key after it answers the next prompt
+};
+
+void PrintTo(const SweepRun &run, std::ostream *os)
+{
+    *os << run.name;
+}
+
+void stage(const SweepRun &run)
 {
     sim::reset();
     reset_tool_state();
-    sim::set_family(family);
+    sim::set_family(run.family);
     sim::install_shield(3);
-    plant_links(ALL_LINKS);
-    plant_worm_file(FILE_ATTRIBUTE_HIDDEN);
-    sim::hold_in_use(WORM_PATH);
+    plant_clean_ini_files();
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Zapper", "C:\\PROGRA~1\\zapper.exe");
+    if (run.infected) {
+        plant_links(ALL_LINKS);
+        plant_worm_file(FILE_ATTRIBUTE_HIDDEN);
+        if (run.in_use)
+            sim::hold_in_use(WORM_PATH);
+    }
     sim::write_file(WININIT_INI, OTHER_ENTRIES);
-    sim::press_key('y');
+    sim::press_key(run.answer);
     sim::press_key('r');
+}
+
+// What a real machine answers when this call fails.
+DWORD realistic_error(const std::string &name)
+{
+    static const std::map<std::string, DWORD> errors = {
+        {"RegOpenKeyExA", ERROR_ACCESS_DENIED},       {"RegEnumValueA", ERROR_ACCESS_DENIED},
+        {"RegDeleteValueA", ERROR_ACCESS_DENIED},     {"RegDeleteKeyA", ERROR_ACCESS_DENIED},
+        {"GetPrivateProfileStringA", ERROR_ACCESS_DENIED},
+        {"WritePrivateProfileStringA", ERROR_DISK_FULL},
+        {"DeleteFileA", ERROR_SHARING_VIOLATION},     {"MoveFileA", ERROR_SHARING_VIOLATION},
+        {"MoveFileExA", ERROR_ACCESS_DENIED},         {"fopen", ERROR_SHARING_VIOLATION},
+        {"read", ERROR_READ_FAULT},                   {"write", ERROR_DISK_FULL},
+        {"fclose", ERROR_DISK_FULL},                  {"stdout", ERROR_DISK_FULL},
+        {"stderr", ERROR_DISK_FULL},                  {"CreateFileA", ERROR_FILE_NOT_FOUND},
+        {"DeviceIoControl", ERROR_INVALID_FUNCTION},  {"ReadConsoleInputA", ERROR_INVALID_HANDLE},
+        {"PeekConsoleInputA", ERROR_INVALID_HANDLE},  {"GetConsoleMode", ERROR_INVALID_HANDLE},
+        {"SetConsoleMode", ERROR_INVALID_HANDLE},     {"GetVersionExA", ERROR_INSUFFICIENT_BUFFER},
+        {"GetSystemDirectoryA", ERROR_INSUFFICIENT_BUFFER},
+        {"GetWindowsDirectoryA", ERROR_INSUFFICIENT_BUFFER},
+        {"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD},  {"LoadLibraryA", ERROR_MOD_NOT_FOUND},
+        {"GetModuleHandleA", ERROR_MOD_NOT_FOUND},    {"GetProcAddress", ERROR_PROC_NOT_FOUND},
+    };
+    auto it = errors.find(name);
+    return it == errors.end() ? ERROR_ACCESS_DENIED : it->second;
 }
 
 bool known_end(const sim::Outcome &outcome)
@@ -35,55 +86,178 @@ bool known_end(const sim::Outcome &outcome)
     return false;
 }
 
+bool marked(std::string text)
+{
+    for (char &c : text)
+        c = (char)toupper((unsigned char)c);
+    return text.find(WORM_MARKER) != std::string::npos || text.find(WORM_FILE_NAME) != std::string::npos;
+}
+
+// Every key and value of the machine's registry, by path.
+void dump_registry(HKEY root, const std::string &path, std::map<std::string, std::string> *out)
+{
+    (*out)["key " + path] = "";
+    for (const std::string &name : sim::value_names(root, path)) {
+        DWORD type = 0;
+        std::string data;
+        sim::get_value(root, path, name.empty() ? NULL : name.c_str(), &type, &data);
+        (*out)["value " + path + " : " + name] = std::to_string(type) + ":" + data;
+    }
+    for (const std::string &sub : sim::subkey_names(root, path))
+        dump_registry(root, path.empty() ? sub : path + "\\" + sub, out);
+}
+
+std::map<std::string, std::string> machine_state()
+{
+    std::map<std::string, std::string> state;
+    dump_registry(HKEY_LOCAL_MACHINE, "", &state);
+    for (const char *ini : {WIN_INI, SYSTEM_INI}) {
+        std::string text;
+        sim::read_file(ini, &text);
+        std::istringstream lines(text);
+        std::string line;
+        for (int n = 1; std::getline(lines, line); n++)
+            state[std::string(ini) + " line " + std::to_string(n)] = line;
+    }
+    return state;
+}
+
+bool is_worm_class(const std::string &entry)
+{
+    std::string upper = entry;
+    for (char &c : upper)
+        c = (char)toupper((unsigned char)c);
+    return upper.find("SOFTWARE\\CLASSES\\.DL") != std::string::npos;
+}
+
+// Only what carried the worm, or the worm's class key, may differ from before.
+void expect_only_worm_changed(const std::map<std::string, std::string> &before, const std::string &where)
+{
+    std::map<std::string, std::string> after = machine_state();
+    std::set<std::string> entries;
+    for (const auto &e : before)
+        entries.insert(e.first);
+    for (const auto &e : after)
+        entries.insert(e.first);
+    for (const std::string &entry : entries) {
+        auto b = before.find(entry);
+        auto a = after.find(entry);
+        if (b != before.end() && a != after.end() && b->second == a->second)
+            continue;
+        bool worm_part = (b != before.end() && marked(b->second)) || is_worm_class(entry);
+        EXPECT_TRUE(worm_part) << where << ": " << entry << " changed";
+    }
+}
+
 // The other programs' entries survive in WININIT.INI, which is either as it was or holds
-// the entry as well, with no file of the tool's beside it; and once the restart prompt is
-// reached the user hears that the deletion was not arranged exactly when it was not.
-void expect_wininit_intact(int nth)
+// the entry as well, with no file of the tool's beside it (unless no file can be deleted at
+// all); and once the restart prompt is reached the user hears that the deletion was not
+// arranged exactly when it was not.
+void expect_wininit_intact(bool deletions_refused, const std::string &where)
 {
     std::string ini;
-    ASSERT_TRUE(sim::read_file(WININIT_INI, &ini)) << "call " << nth;
+    ASSERT_TRUE(sim::read_file(WININIT_INI, &ini)) << where;
     const std::string scheduled = "[rename]\r\nNUL=" WORM_PATH "\r\nNUL=C:\\WINDOWS\\TEMP\\setup.tmp\r\n";
-    EXPECT_TRUE(ini == OTHER_ENTRIES || ini == scheduled) << "call " << nth << ": " << ini;
-    EXPECT_FALSE(sim::exists(WININIT_NEW)) << "call " << nth;
-    EXPECT_FALSE(sim::exists(WININIT_OLD)) << "call " << nth;
+    EXPECT_TRUE(ini == OTHER_ENTRIES || ini == scheduled) << where << ": " << ini;
+    if (!deletions_refused) {
+        EXPECT_FALSE(sim::exists(WININIT_NEW)) << where;
+        EXPECT_FALSE(sim::exists(WININIT_OLD)) << where;
+    }
     if (sim::out().find(MSG_MUST_RESTART) != std::string::npos) {
         bool arranged = ini == scheduled || !sim::pending_renames().empty();
-        EXPECT_NE(arranged, sim::out().find(MSG_NOT_SCHEDULED) != std::string::npos) << "call " << nth;
+        EXPECT_NE(arranged, sim::out().find(MSG_NOT_SCHEDULED) != std::string::npos) << where;
     }
 }
 
-class FaultSweepTest : public ::testing::TestWithParam<sim::Family> {};
-
-TEST_P(FaultSweepTest, EveryFailingCallEndsCleanly)
+void expect_own_lines(const std::string &text, const std::set<std::string> &own, const std::string &where)
 {
-    stage_infected_machine(GetParam());
-    sim::Outcome clean = run_tool();
-    ASSERT_EQ(sim::Outcome::IDLE, clean.kind);
-    int calls = sim::total_calls();
-    ASSERT_GT(calls, 50);
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        EXPECT_TRUE(own.count(line)) << where << ": printed " << line;
+}
 
-    for (int nth = 1; nth <= calls; nth++) {
-        stage_infected_machine(GetParam());
-        sim::fail_nth_call(nth, ERROR_ACCESS_DENIED);
-        sim::Outcome outcome = run_tool();
-        EXPECT_TRUE(known_end(outcome)) << "call " << nth << ": " << sim::calls()[nth - 1].name
-                                        << " kind " << outcome.kind << " code " << outcome.code;
-        EXPECT_EQ(0, sim::open_keys()) << "call " << nth;
-        EXPECT_EQ(0, sim::open_handles()) << "call " << nth;
-        EXPECT_EQ(0, sim::open_files()) << "call " << nth;
-        EXPECT_EQ(0, sim::keys_deleted_while_open()) << "call " << nth;
-        expect_wininit_intact(nth);
-        // Removal is claimed only when the worm file is really gone.
-        if (sim::out().find("Worm Tavrel_Moss successfully removed.") != std::string::npos ||
-            sim::out().find("Worm Tavrel_Moss partialy removed.") != std::string::npos) {
-            EXPECT_FALSE(sim::exists(WORM_PATH)) << "call " << nth;
+// Removal is claimed only when it happened, as the machine shows it afterwards.
+void expect_honest_verdict(const std::string &where)
+{
+    sim::clear_faults();
+    const std::string &out = sim::out();
+    if (out.find(MSG_LINKS_REMOVED) != std::string::npos) {
+        EXPECT_EQ(0u, probe_worm_links()) << where;
+    }
+    if (out.find(MSG_WORM_REMOVED) != std::string::npos || out.find(MSG_WORM_PARTLY_REMOVED) != std::string::npos) {
+        EXPECT_FALSE(sim::exists(WORM_PATH)) << where;
+    }
+}
+
+void check_rerun(const sim::Outcome &outcome, const std::map<std::string, std::string> &before,
+                 bool deletions_refused, const std::string &where)
+{
+    static const std::set<std::string> own_out = {
+        MSG_BANNER, "Worm Tavrel_Moss not found on this computer.", "Exiting...", MSG_PARTS_FOUND,
+        MSG_FOUND, MSG_CONTINUE, MSG_REMOVING, MSG_NO_RIGHTS, MSG_LOGON_ADMIN, MSG_LINKS_REMOVED,
+        MSG_WORM_REMOVED, MSG_WORM_PARTLY_REMOVED, MSG_NOT_SCHEDULED, MSG_MUST_RESTART, MSG_PRESS_R,
+        "If system does not restart automatically,", "REBOOT COMPUTER TO FINISH CLEAN PROCESS!", "",
+        MSG_PRESS_ANY_KEY};
+    static const std::set<std::string> own_err = {MSG_NO_SYSTEM_DIR, MSG_FATAL_PROMPT};
+    EXPECT_TRUE(known_end(outcome)) << where << ": kind " << outcome.kind << " code " << outcome.code;
+    EXPECT_EQ(0, sim::open_keys()) << where;
+    EXPECT_EQ(0, sim::open_handles()) << where;
+    EXPECT_EQ(0, sim::open_files()) << where;
+    EXPECT_EQ(0, sim::keys_deleted_while_open()) << where;
+    expect_own_lines(sim::out(), own_out, where);
+    expect_own_lines(sim::err(), own_err, where);
+    expect_only_worm_changed(before, where);
+    expect_wininit_intact(deletions_refused, where);
+    expect_honest_verdict(where);
+}
+
+class FaultSweepTest : public ::testing::TestWithParam<SweepRun> {};
+
+TEST_P(FaultSweepTest, NoFaultLosesDataOrClaimsWhatDidNotHappen)
+{
+    const SweepRun &run = GetParam();
+    stage(run);
+    const std::map<std::string, std::string> before = machine_state();
+    sim::Outcome clean = run_tool();
+    ASSERT_TRUE(known_end(clean));
+    const std::vector<sim::Call> calls = sim::calls();
+    ASSERT_GT(calls.size(), 20u);
+
+    std::map<std::string, int> seen;  // calls of each name so far
+    int reruns = 0;
+    for (size_t nth = 1; nth <= calls.size(); nth++) {
+        const std::string &name = calls[nth - 1].name;
+        const int of_name = ++seen[name];
+        const DWORD error = realistic_error(name);
+        for (bool persist : {false, true}) {
+            stage(run);
+            if (persist)
+                sim::fail(name, of_name, error, true);
+            else
+                sim::fail_nth_call((int)nth, error);
+            sim::Outcome outcome = run_tool();
+            reruns++;
+            std::ostringstream where;
+            where << run.name << (persist ? " persistent" : " transient") << " call " << nth << " ("
+                  << name << " #" << of_name << ", error " << error << ")";
+            check_rerun(outcome, before, persist && name == "DeleteFileA", where.str());
+            if (HasFailure())
+                return;
         }
     }
+    std::cout << "[ sweep    ] " << run.name << ": " << calls.size() << " calls swept, " << reruns
+              << " reruns\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, FaultSweepTest, ::testing::Values(sim::FAMILY_NT, sim::FAMILY_9X),
-                         [](const ::testing::TestParamInfo<sim::Family> &info) {
-                             return info.param == sim::FAMILY_NT ? "NT" : "Win9x";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Runs, FaultSweepTest,
+    ::testing::Values(SweepRun{"InUseNT", sim::FAMILY_NT, true, true, 'y'},
+                      SweepRun{"InUse9x", sim::FAMILY_9X, true, true, 'y'},
+                      SweepRun{"DeletableNT", sim::FAMILY_NT, true, false, 'y'},
+                      SweepRun{"Deletable9x", sim::FAMILY_9X, true, false, 'y'},
+                      SweepRun{"AnsweredNo", sim::FAMILY_NT, true, true, 'n'},
+                      SweepRun{"CleanMachine", sim::FAMILY_9X, false, false, 'y'}),
+    [](const ::testing::TestParamInfo<SweepRun> &info) { return info.param.name; });
 
 }  // namespace

@@ -104,6 +104,11 @@ void fail(const std::string &name, int nth, DWORD error, bool persist,
     machine().record.faults.push_back(detail::Fault{name, nth, error, persist, arg_filter});
 }
 
+void clear_faults() {
+    machine().record.faults.clear();
+    machine().record.nth_call_faults.clear();
+}
+
 int total_calls() { return static_cast<int>(calls().size()); }
 
 void fail_nth_call(int nth, DWORD error) { machine().record.nth_call_faults[nth] = error; }
