@@ -7,7 +7,7 @@ sides take turns, and each side's figure is the median of its runs. Not tests: t
   key_tree    delete_key_tree on HKCR\\.dl holding 10,101 keys (100 under .dl, 100 under each
               of those), against Wine's own `reg delete HKCR\\.dl /f` on the same tree
   wininit     the WININIT.INI edit of the 9x family on a 5 MB WININIT.INI, against a plain
-              copy of the same file through the same text-mode streams
+              copy of the same file through the same binary streams
   probe       the probe's platform calls in the simulated Windows (bench_probe_calls)
 
 Usage: bench.py [--runs N] [--exe-dir build/win32] [--host-dir build/host] [NAME ...]

@@ -1,5 +1,5 @@
 // The WININIT.INI edit of the 9x family, and its peer: a plain copy of WININIT.INI into
-// WININIT.NEW through the same text-mode streams and the same piece size. Prints the time
+// WININIT.NEW through the same binary streams and the same piece size. Prints the time
 // the work took inside the process, in milliseconds.
 //   bench_wininit edit   schedule_delete_at_boot(<system dir>\FILES32.VXD) (9x family)
 //   bench_wininit copy   the plain copy
@@ -8,10 +8,10 @@
 
 static bool plain_copy(const char *from, const char *to)
 {
-    FILE *in = fopen(from, "rt");
+    FILE *in = fopen(from, "rb");
     if (in == NULL)
         return false;
-    FILE *out = fopen(to, "wt");
+    FILE *out = fopen(to, "wb");
     if (out == NULL) {
         fclose(in);
         return false;

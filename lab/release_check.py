@@ -38,6 +38,7 @@ ALLOWED_IMPORTS = {
         "SetFileAttributesA": "95+", "SleepEx": "95+", "WritePrivateProfileStringA": "95+",
         # USER32 at the restart, and libgcc's start-up looking for its DLL's frame registry.
         "LoadLibraryA": "95+", "GetProcAddress": "95+", "GetModuleHandleA": "95+",
+        "SetLastError": "95+",
         "FreeLibrary": "95+ (libgcc's start-up only)",
         # mingw-w64's start-up code (crt2.o, pseudo-relocations, thread-local storage).
         "DeleteCriticalSection": "95+", "EnterCriticalSection": "95+",
@@ -49,6 +50,7 @@ ALLOWED_IMPORTS = {
         "RegCloseKey": "95+", "RegDeleteKeyA": "95+", "RegDeleteValueA": "95+",
         "RegEnumKeyExA": "95+", "RegEnumValueA": "95+", "RegOpenKeyExA": "95+",
         "RegQueryValueA": "95+", "RegQueryValueExA": "95+", "RegSetValueExA": "95+",
+        "RegQueryInfoKeyA": "95+",
         "OpenProcessToken": "stub on 9x; the restart takes it on the NT family only",
         "LookupPrivilegeValueA": "stub on 9x; the restart takes it on the NT family only",
         "AdjustTokenPrivileges": "stub on 9x; the restart takes it on the NT family only",
@@ -59,9 +61,9 @@ ALLOWED_IMPORTS = {
     "msvcrt.dll": {
         # The tool's streams and text.
         "_vsnprintf": "98", "fclose": "98", "ferror": "98",
-        "fflush": "98", "fgets": "98", "fopen": "98", "fprintf": "98",
+        "fflush": "98", "fgets": "98", "fopen": "98", "fprintf": "98", "fread": "98",
         "fputs": "98", "fwrite": "98", "puts": "98", "setvbuf": "98",
-        "exit": "98", "memcmp": "98", "memcpy": "98", "strcpy": "98",
+        "exit": "98", "memcmp": "98", "memcpy": "98",
         "strlen": "98",
         # mingw-w64's start-up code: the same entry points Visual C++ 4.2 to 6 programs use.
         "__getmainargs": "98", "__initenv": "98 (data)", "__p__acmdln": "98",
