@@ -74,6 +74,7 @@ def run_clean_check(sc, label):
     prog.send("k")
     sc.equal(prog.wait(30), 0, label + " exit code")
     sc.transcript(prog, [BANNER, NOT_FOUND, EXITING, PRESS_ANY], label)
+    return prog
 
 
 def plant_held_worm(sc, version, wininit=None):

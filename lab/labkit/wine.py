@@ -24,6 +24,8 @@ TOOL_EXE = "tavrel_moss_remover.exe"
 HOLD_EXE = "hold_file.exe"
 DENY_EXE = "deny_key.exe"
 REG_LINK_EXE = "reg_link.exe"
+SHIELD_CTL_EXE = "shield_ctl.exe"
+SHIELD_DRIVER = "orvfsh.sys"
 
 
 class LabFailure(Exception):
