@@ -1,0 +1,22 @@
+"""What the tool prints."""
+
+
+# What the tool prints.
+BANNER = "Tavrel_Moss remover, vers. 0.09"
+NOT_FOUND = "Worm Tavrel_Moss not found on this computer."
+EXITING = "Exiting..."
+PARTS_FOUND = "Only parts of worm Tavrel_Moss found."
+FOUND = "worm Tavrel_Moss found."
+CONTINUE = "Continue with removing(Y/N)?"
+REMOVING = "Removing..."
+NO_RIGHTS = "There are not enough rights to remove virus links from registry."
+LOGON_ADMIN = "Logon as Administrator and try AGAIN!"
+LINKS_REMOVED = "Registry/.ini links successfully removed."
+WORM_REMOVED = "Worm Tavrel_Moss successfully removed."
+WORM_PARTLY = "Worm Tavrel_Moss partialy removed."
+MUST_RESTART = "YOU MUST RESTART WINDOWS NOW to finish clean process"
+PRESS_R = "Press 'R' to restart Windows..."
+NOT_SCHEDULED = "The worm file could not be set for deletion: run this tool again after the restart."
+REBOOT_1 = "If system does not restart automatically,"
+REBOOT_2 = "REBOOT COMPUTER TO FINISH CLEAN PROCESS!"
+PRESS_ANY = "Press any key to exit . . ."

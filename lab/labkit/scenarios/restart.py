@@ -1,0 +1,104 @@
+"""Scenarios of the worm file held in use: deletion at boot, the restart, and a deletion
+that cannot be arranged."""
+
+from ..helpers import Holder
+from ..messages import NOT_SCHEDULED
+from ..snapshots import link_mask, parse_ini, read_bytes
+from ..steps import (plant_held_worm, restart_with_r, run_again_after_restart,
+                     tool_to_restart_prompt)
+from ..terminal import KEY_ENTER
+from ..wine import DENY_EXE, wine
+from ..worm import OLD_TMP_PATH, SESSION_MANAGER, WININIT_PATH, WORM_FILE_BYTES, WORM_PATH
+
+
+def file_in_use(sc, version):
+    wininit = None
+    if version:
+        # Another setup program's pending work, with its own comment: it must survive.
+        wininit = "; left by another setup program\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    _, holder = plant_held_worm(sc, version, wininit)
+    prog = tool_to_restart_prompt(sc)
+    for key in (b"y", b"1", KEY_ENTER):
+        prog.send(key)
+        shown = prog.quiet(1.2)
+        sc.check(shown == "" and prog.alive(),
+                 "key %r at the restart prompt was not ignored (shown %r)" % (key, shown))
+    pending = sc.snapshot("before-restart")
+    sc.check(pending["worm file"] == WORM_FILE_BYTES, "worm file still there before the restart")
+    sc.equal(link_mask(pending), 0, "links repaired before the restart")
+    worm_lower = WORM_PATH.lower()
+    if version is None:
+        ops = (pending["PendingFileRenameOperations"] or "").lower()
+        sc.check(worm_lower in ops, "PendingFileRenameOperations names the worm file: %r" % ops)
+        sc.equal(pending["WININIT.INI"], None, "no WININIT.INI in NT mode")
+    else:
+        sc.equal(pending["PendingFileRenameOperations"], None,
+                 "no PendingFileRenameOperations in 9x mode")
+        entries = parse_ini(pending["WININIT.INI"]) or []
+        renames = [(k, (v or "").lower()) for s, k, v in entries if s == "rename"]
+        sc.check(("nul", worm_lower) in renames,
+                 "WININIT.INI [rename] deletes the worm file: %r" % renames)
+        sc.check(("nul", OLD_TMP_PATH.lower()) in renames,
+                 "WININIT.INI keeps the other program's entry: %r" % renames)
+        sc.equal(pending["WININIT.NEW"], None, "no WININIT.NEW left over")
+    after = restart_with_r(sc, prog, [holder])
+    if version:
+        sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
+        sc.equal(after["WININIT.INI"], None, "WININIT.INI carried out")
+
+
+def scenario_file_in_use_nt(sc):
+    file_in_use(sc, None)
+
+
+def scenario_file_in_use_9x(sc):
+    file_in_use(sc, "win98")
+
+
+def scenario_rename_in_text_9x(sc):
+    """A line that mentions [rename] is text: the entry goes under the real header."""
+    wininit = "[setup]\nnote=entries go to [rename] below\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    _, holder = plant_held_worm(sc, "win98", wininit)
+    prog = tool_to_restart_prompt(sc)
+    pending = sc.snapshot("before-restart")
+    original = wininit.replace("\n", "\r\n").encode("latin-1")
+    entry = ("NUL=%s\r\n" % WORM_PATH).encode("latin-1")
+    want = original.replace(b"[rename]\r\n", b"[rename]\r\n" + entry)
+    sc.equal((pending["WININIT.INI"] or b"").lower(), want.lower(),
+             "WININIT.INI: the entry first under the [rename] header, every other byte kept")
+    restart_with_r(sc, prog, [holder])
+    sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
+
+
+def unscheduled(sc, version):
+    """The deletion at boot cannot be arranged: the user is told before the restart
+    prompt, the restart still comes, and a second run finishes the job."""
+    # Another program's entry, carried out by the restart: it shows the restart happened.
+    wininit = "[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    before, worm_holder = plant_held_worm(sc, version, wininit)
+    holders = [worm_holder]
+    if version:
+        # Another program holds WININIT.INI: no entry can be written.
+        holders.append(Holder(sc.exe_dir, WININIT_PATH, sc.run_dir))
+    else:
+        # The Session Manager key refuses changes: no pending move can be noted. The
+        # denial lasts as long as this scenario's wineserver.
+        rc, out, err = wine([str(sc.exe_dir / DENY_EXE), SESSION_MANAGER.split("\\", 1)[1]])
+        sc.check(out.startswith("DENIED"), "Session Manager key denied: %r" % (out + err))
+    prog = tool_to_restart_prompt(sc, told=[NOT_SCHEDULED])
+    pending = sc.snapshot("before-restart")
+    sc.equal(pending["PendingFileRenameOperations"], None, "no pending move noted")
+    sc.equal(pending["WININIT.INI"], before["WININIT.INI"], "WININIT.INI as it was")
+    sc.equal(pending["WININIT.NEW"], None, "no WININIT.NEW left")
+    sc.equal(pending["WININIT.OLD"], None, "no WININIT.OLD left")
+    after = restart_with_r(sc, prog, holders, told=[NOT_SCHEDULED], worm_gone=False)
+    sc.equal(after["worm file"], WORM_FILE_BYTES, "worm file still there after the restart")
+    run_again_after_restart(sc)
+
+
+def scenario_unscheduled_9x(sc):
+    unscheduled(sc, "win98")
+
+
+def scenario_unscheduled_nt(sc):
+    unscheduled(sc, None)
