@@ -95,17 +95,26 @@ TEST_F(FlowTest, FileOnlyNeverTouchesTheLinks)
 
 TEST_F(FlowTest, NoDeclinesAndChangesNothing)
 {
-    plant_worm_file();
-    plant_links(ALL_LINKS);
-    sim::press_key('n');
-    sim::Outcome outcome = run_tool();
-    EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
-    EXPECT_EQ(1, outcome.code);
-    EXPECT_EQ(lines({MSG_BANNER, "worm Tavrel_Moss found.", "Continue with removing(Y/N)?"}),
-              sim::out());
-    EXPECT_TRUE(sim::exists(WORM_PATH));
-    EXPECT_EQ(ALL_LINKS, probe_worm_links());
-    EXPECT_EQ(0, sim::count("SleepEx"));
+    // A held digit that the question ignores runs out after its repeats, and N still answers.
+    std::vector<INPUT_RECORD> held_digit = {sim::key_down('5', 0x06, '5', 0, 5), sim::key_up('5', 0x06, '5')};
+    for (bool held : {false, true}) {
+        sim::reset();
+        reset_tool_state();
+        plant_worm_file();
+        plant_links(ALL_LINKS);
+        if (held)
+            sim::press(held_digit);
+        sim::press_key('n');
+        sim::Outcome outcome = run_tool();
+        EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind) << held;
+        EXPECT_EQ(1, outcome.code) << held;
+        EXPECT_EQ(lines({MSG_BANNER, "worm Tavrel_Moss found.", "Continue with removing(Y/N)?"}),
+                  sim::out());
+        EXPECT_EQ(0u, sim::unread_batches()) << held;
+        EXPECT_TRUE(sim::exists(WORM_PATH));
+        EXPECT_EQ(ALL_LINKS, probe_worm_links());
+        EXPECT_EQ(0, sim::count("SleepEx"));
+    }
 }
 
 TEST_F(FlowTest, OtherKeysAtTheQuestionAreIgnoredWithoutOutput)
