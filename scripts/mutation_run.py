@@ -7,6 +7,7 @@
 # part of the test command.
 import argparse
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -170,8 +171,14 @@ MUTANTS = [
 ]
 
 
+def limit_memory():
+    # A mutant that spins records calls without end; it must not take the machine's memory.
+    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+
+
 def run(cmd, timeout=None, **kw):
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True, **kw)
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True,
+                            preexec_fn=limit_memory if timeout else None, **kw)
     try:
         out, _ = proc.communicate(timeout=timeout)
         return proc.returncode, out.decode(errors="replace")
@@ -182,17 +189,26 @@ def run(cmd, timeout=None, **kw):
 
 
 def copy_tree():
-    # The working tree as it is, tests included, without builds or git's own files.
-    if os.path.isdir(TREE):
-        shutil.rmtree(TREE)
+    # The working tree as it is, tests included, without builds or git's own files. A file
+    # whose text changed gets a fresh time stamp: a copied old one could hide the change
+    # behind an object built from a mutant of a run that stopped half way.
     listed = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT,
                             stdout=subprocess.PIPE, check=True).stdout.decode().splitlines()
     for rel in listed:
-        if rel.startswith("build/") or not os.path.isfile(os.path.join(ROOT, rel)):
+        source = os.path.join(ROOT, rel)
+        if rel.startswith("build/") or not os.path.isfile(source):
             continue
         dest = os.path.join(TREE, rel)
+        with open(source, "rb") as f:
+            data = f.read()
+        if os.path.isfile(dest):
+            with open(dest, "rb") as f:
+                if f.read() == data:
+                    continue
         os.makedirs(os.path.dirname(dest), exist_ok=True)
-        shutil.copy2(os.path.join(ROOT, rel), dest)
+        with open(dest, "wb") as f:
+            f.write(data)
+        shutil.copymode(source, dest)
 
 
 def build():
@@ -229,6 +245,15 @@ def main():
         sys.exit("the unmutated tree fails its tests:\n" + out)
 
     results = []
+    try:
+        run_mutants(chosen, tests, args.timeout, results)
+    finally:
+        # Leave the build with the unmutated code, also when stopped half way.
+        build()
+    report(results)
+
+
+def run_mutants(chosen, tests, timeout, results):
     for n in chosen:
         rel, original, replacement, what = MUTANTS[n - 1]
         path = os.path.join(TREE, rel)
@@ -244,7 +269,7 @@ def main():
             if rc != 0:
                 verdict, detail = "no compile", ""
             else:
-                rc, out = run([tests, "--gtest_brief=1"], timeout=args.timeout)
+                rc, out = run([tests, "--gtest_brief=1"], timeout=timeout)
                 if rc is None:
                     verdict, detail = "killed", "timeout"
                 elif rc != 0:
@@ -259,6 +284,8 @@ def main():
         results.append((n, rel, what, verdict, detail))
         print(f"{n:3} {verdict:10} {rel:28} {what}  {detail}", flush=True)
 
+
+def report(results):
     killed = sum(1 for r in results if r[3] == "killed")
     survived = [r for r in results if r[3] == "SURVIVED"]
     compiled = killed + len(survived)
@@ -271,8 +298,6 @@ def main():
           f"did not compile {sum(1 for r in results if r[3] == 'no compile')}")
     if compiled:
         print(f"score: {killed}/{compiled} = {100.0 * killed / compiled:.1f}%")
-    # Leave the build with the unmutated code.
-    build()
 
 
 if __name__ == "__main__":

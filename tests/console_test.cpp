@@ -74,6 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
                   sim::other_event(WINDOW_BUFFER_SIZE_EVENT), sim::other_event(MENU_EVENT)},
                  key('A', 0x1E, 'a')},
                 {'A'}},
+        // The release of the Enter that started the tool comes first.
+        KeyCase{"ReleaseAloneIsSkipped", {join({{sim::key_up(VK_RETURN, 0x1C, '\r')}, key('Y', 0x15, 'y')})}, {'Y'}},
         KeyCase{"ArrowGivesZeroThenScanCode", {key(VK_UP, 0x48, 0, ENHANCED_KEY)}, {0, 0x48}},
         KeyCase{"ArrowWithoutEnhancedFlag", {key(VK_UP, 0x48, 0)}, {0, 0x48}},
         KeyCase{"FunctionKey", {key(VK_F1, 0x3B, 0)}, {0, 0x3B}},

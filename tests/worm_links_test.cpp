@@ -39,6 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
     Probe, ProbeTest,
     ::testing::Values(
         ProbeCase{"CleanMachine", [] { plant_clean_ini_files(); }, 0},
+        ProbeCase{"IniValueIsTheMarkerAlone", [] { sim::write_file(WIN_INI, "[windows]\r\nrun=tavrel\r\n"); },
+                  LINK_WININI_RUN},
         ProbeCase{"EveryLink", [] { plant_links(ALL_LINKS); }, ALL_LINKS},
         ProbeCase{"CommandInLowerCaseWithArguments",
                   [] {
