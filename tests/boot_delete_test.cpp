@@ -66,6 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BYTES("[setup]\r\nnote=entries go to [rename] below\r\n[rename]\r\nNUL=C:\\other\\old.tmp\r\n"),
                     std::string("[setup]\r\nnote=entries go to [rename] below\r\n[rename]\r\n") + ENTRY +
                         "NUL=C:\\other\\old.tmp\r\n"},
+        // A header cut short by the end of the file is no header.
+        WininitCase{"HeaderCutShortAtTheEnd", BYTES("[x]\r\n[rename"),
+                    std::string("[x]\r\n[rename\r\n[rename]\r\n") + ENTRY},
         WininitCase{"HeaderTextOnlyInsideLines", BYTES("[x]\r\n;[rename]\r\na=[RENAME]\r\n"),
                     std::string("[x]\r\n;[rename]\r\na=[RENAME]\r\n[rename]\r\n") + ENTRY},
         WininitCase{"ExistingEntriesFollowUnchanged",
@@ -215,6 +218,11 @@ TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
 
     sim::fail("MoveFileExA", 1, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
+
+    // A version that cannot be read is no NT family: WININIT.INI serves.
+    sim::fail("GetVersionExA");
+    EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
+    EXPECT_TRUE(sim::exists(WININIT_INI));
 }
 
 }  // namespace

@@ -49,6 +49,8 @@ TEST_P(KeyReaderTest, GivesTheseCodes)
     // Every read leaves the console as it found it.
     EXPECT_EQ(0x1F7u, sim::console_mode());
     EXPECT_EQ(0, sim::open_handles());
+    // Nothing more is owed: one read more waits for the user.
+    EXPECT_EQ(sim::Outcome::BLOCKED, sim::run(wait_for_key).kind) << "one read more";
 }
 
 const WORD VK_UP = 0x26, VK_F1 = 0x70, VK_RETURN = 0x0D;
@@ -58,6 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         KeyCase{"LowerCaseIsUpperCased", {key('Y', 0x15, 'y')}, {'Y'}},
         KeyCase{"UpperCaseWithShift", {sim::keystroke('N')}, {'N'}},
+        KeyCase{"LastLetterIsUpperCased", {key('Z', 0x2C, 'z')}, {'Z'}},
+        KeyCase{"BraceAfterTheLettersUnchanged", {key(0xDB, 0x1A, '{')}, {'{'}},
         KeyCase{"DigitUnchanged", {key('7', 0x08, '7')}, {'7'}},
         KeyCase{"NonAsciiLetterUnchanged", {key(0xDE, 0x28, '\xe4')}, {0xE4}},
         KeyCase{"CtrlCIsThree", {key('C', 0x2E, 3, LEFT_CTRL_PRESSED)}, {3}},
@@ -70,6 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
                   sim::other_event(WINDOW_BUFFER_SIZE_EVENT), sim::other_event(MENU_EVENT)},
                  key('A', 0x1E, 'a')},
                 {'A'}},
+        // The release of the Enter that started the tool comes first.
+        KeyCase{"ReleaseAloneIsSkipped", {join({{sim::key_up(VK_RETURN, 0x1C, '\r')}, key('Y', 0x15, 'y')})}, {'Y'}},
         KeyCase{"ArrowGivesZeroThenScanCode", {key(VK_UP, 0x48, 0, ENHANCED_KEY)}, {0, 0x48}},
         KeyCase{"ArrowWithoutEnhancedFlag", {key(VK_UP, 0x48, 0)}, {0, 0x48}},
         KeyCase{"FunctionKey", {key(VK_F1, 0x3B, 0)}, {0, 0x3B}},
@@ -99,6 +105,7 @@ TEST_F(ToolTest, KeysTypedAheadNeverCount)
     sim::Outcome outcome = sim::run(wait_for_key);
     EXPECT_EQ('Q', outcome.code);
     EXPECT_EQ(0u, sim::queued_events());
+    EXPECT_EQ(sim::Outcome::BLOCKED, sim::run(wait_for_key).kind);
 }
 
 TEST_F(ToolTest, CodesOwedByThePromptsKeyOutliveKeysTypedAfterIt)
@@ -107,6 +114,7 @@ TEST_F(ToolTest, CodesOwedByThePromptsKeyOutliveKeysTypedAfterIt)
     EXPECT_EQ(0, sim::run(wait_for_key).code);
     sim::type_ahead(key('N', 0x31, 'n'));
     EXPECT_EQ(0x48, sim::run(wait_for_key).code);
+    EXPECT_EQ(sim::Outcome::BLOCKED, sim::run(wait_for_key).kind);
 }
 
 TEST_F(ToolTest, ModeIsZeroOnlyWhileReading)

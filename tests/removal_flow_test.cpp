@@ -95,17 +95,26 @@ TEST_F(FlowTest, FileOnlyNeverTouchesTheLinks)
 
 TEST_F(FlowTest, NoDeclinesAndChangesNothing)
 {
-    plant_worm_file();
-    plant_links(ALL_LINKS);
-    sim::press_key('n');
-    sim::Outcome outcome = run_tool();
-    EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
-    EXPECT_EQ(1, outcome.code);
-    EXPECT_EQ(lines({MSG_BANNER, "worm Tavrel_Moss found.", "Continue with removing(Y/N)?"}),
-              sim::out());
-    EXPECT_TRUE(sim::exists(WORM_PATH));
-    EXPECT_EQ(ALL_LINKS, probe_worm_links());
-    EXPECT_EQ(0, sim::count("SleepEx"));
+    // A held digit that the question ignores runs out after its repeats, and N still answers.
+    std::vector<INPUT_RECORD> held_digit = {sim::key_down('5', 0x06, '5', 0, 5), sim::key_up('5', 0x06, '5')};
+    for (bool held : {false, true}) {
+        sim::reset();
+        reset_tool_state();
+        plant_worm_file();
+        plant_links(ALL_LINKS);
+        if (held)
+            sim::press(held_digit);
+        sim::press_key('n');
+        sim::Outcome outcome = run_tool();
+        EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind) << held;
+        EXPECT_EQ(1, outcome.code) << held;
+        EXPECT_EQ(lines({MSG_BANNER, "worm Tavrel_Moss found.", "Continue with removing(Y/N)?"}),
+                  sim::out());
+        EXPECT_EQ(0u, sim::unread_batches()) << held;
+        EXPECT_TRUE(sim::exists(WORM_PATH));
+        EXPECT_EQ(ALL_LINKS, probe_worm_links());
+        EXPECT_EQ(0, sim::count("SleepEx"));
+    }
 }
 
 TEST_F(FlowTest, OtherKeysAtTheQuestionAreIgnoredWithoutOutput)
@@ -223,6 +232,15 @@ INSTANTIATE_TEST_SUITE_P(
         // A link is left, however it went.
         MaskCase{"LinkAddedDuringThePauseStays", ALL_LINKS, "RegDeleteValueA", "Later", 2,
                  [] { sim::during_sleep([] { sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Later", "tavrel9.exe"); }); }},
+        // The machine's command alone, 0x1 without 0x10, is found and repaired.
+        MaskCase{"MachineCommandAlone", 0, NULL, NULL, 0,
+                 [] {
+                     sim::separate_classes_root();
+                     sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, INFECTED_COMMAND);
+                 }},
+        // A key whose path is not found afterwards is gone, like one not found.
+        MaskCase{"RunKeyPathNotFoundAfterwards", ALL_LINKS, NULL, NULL, 0,
+                 [] { sim::fail("RegOpenKeyExA", 1, ERROR_PATH_NOT_FOUND, true, "\\Run\", 0x0, 0x20019"); }},
         MaskCase{"ClassesRootCommandStays", 0, "RegOpenKeyExA", "HKEY_CLASSES_ROOT, \"exefile\\shell\\open\\command\", 0x0, 0xf003f", 2,
                  [] {
                      sim::separate_classes_root();
@@ -277,24 +295,32 @@ TEST_F(FlowTest, ClassKeyThatIsALinkGoesAndWhatItNamesStays)
 
 TEST_F(FlowTest, MissingSystemDirectoryIsFatal)
 {
-    sim::set_system_dir("");
-    sim::install_shield(7);
-    sim::press_key('x');
-    sim::Outcome outcome = run_tool();
-    EXPECT_EQ(sim::Outcome::EXITED, outcome.kind);
-    EXPECT_EQ(1, outcome.code);
-    EXPECT_EQ(lines({MSG_BANNER}), sim::out());
-    EXPECT_EQ(lines({"Cannot find system directory", "Press eny key to exit . . ."}), sim::err());
-    // On the screen the banner comes first: standard output reaches it before the error.
-    std::vector<std::string> flushes;
-    for (const sim::Call &call : sim::calls()) {
-        if (call.name == "stdout" || call.name == "stderr")
-            flushes.push_back(call.name);
+    // None at all, or one too long for the buffer, which then gets nothing.
+    std::string too_long = "C:";
+    for (int i = 0; i < 6; i++)
+        too_long += "\\" + std::string(50, 'D');
+    for (const std::string &dir : {std::string(), too_long}) {
+        sim::reset();
+        reset_tool_state();
+        sim::set_system_dir(dir);
+        sim::install_shield(7);
+        sim::press_key('x');
+        sim::Outcome outcome = run_tool();
+        EXPECT_EQ(sim::Outcome::EXITED, outcome.kind);
+        EXPECT_EQ(1, outcome.code);
+        EXPECT_EQ(lines({MSG_BANNER}), sim::out());
+        EXPECT_EQ(lines({"Cannot find system directory", "Press eny key to exit . . ."}), sim::err());
+        // On the screen the banner comes first: standard output reaches it before the error.
+        std::vector<std::string> flushes;
+        for (const sim::Call &call : sim::calls()) {
+            if (call.name == "stdout" || call.name == "stderr")
+                flushes.push_back(call.name);
+        }
+        ASSERT_FALSE(flushes.empty());
+        EXPECT_EQ("stdout", flushes.front());
+        EXPECT_EQ(0u, sim::unread_batches());
+        EXPECT_TRUE(sim::ioctls().size() == 1 && sim::ioctls()[0].code == 0x5349A00C);
     }
-    ASSERT_FALSE(flushes.empty());
-    EXPECT_EQ("stdout", flushes.front());
-    EXPECT_EQ(0u, sim::unread_batches());
-    EXPECT_TRUE(sim::ioctls().size() == 1 && sim::ioctls()[0].code == 0x5349A00C);
 }
 
 TEST_F(FlowTest, OverlongSystemDirectoryGivesACutPath)

@@ -125,6 +125,32 @@ TEST_F(ToolTest, RefusedQueryOpensTheDeviceOnce)
     EXPECT_EQ(0, sim::open_handles());
 }
 
+TEST(Shield, QueryNotAnsweredKeepsNoStateAndSendsNoSet)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> stage;
+        size_t queries;  // what reached the device
+    } cases[] = {
+        {"NoDevice", [] {}, 0},
+        {"DeviceRefused", [] { sim::install_shield(5); sim::fail("CreateFileA"); }, 0},
+        {"QueryRefusedByTheDriver", [] { sim::install_shield(5, true); }, 1},
+        {"QueryFailedOnTheWay",
+         [] { sim::install_shield(5); sim::fail("DeviceIoControl", 1, ERROR_READ_FAULT); }, 0},
+    };
+    for (const Case &c : cases) {
+        sim::reset();
+        // A state from before must not stand for an answer that never came.
+        saved_shield_state = 0x11223344;
+        c.stage();
+        shield_save_state();
+        EXPECT_EQ(SHIELD_NO_STATE, saved_shield_state) << c.name;
+        shield_restore_state();
+        EXPECT_EQ(c.queries, sim::ioctls().size()) << c.name;
+        EXPECT_EQ(0, sim::open_handles()) << c.name;
+    }
+}
+
 TEST_F(ToolTest, StateOfAllOnesCannotBeToldFromNone)
 {
     sim::install_shield(-1);

@@ -22,6 +22,8 @@ TEST(ContainsNocase, FindsThePatternInTheCallersText)
         {"\xe4[rename]", "\xe4[RENAME]", 0},
         {"[renam[rename]", "[rename]", 6},
         {"@[", "`[", -1},  // neighbours of the letters are not letters
+        {"xz{", "Z{", 1},
+        {"[", "{", -1},
     };
     for (const Case &c : cases) {
         std::string before = c.text;
@@ -63,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                  [] { plant_worm_file(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM); },
                  WORM_FILE_DELETED},
         FileCase{"Absent", [] {}, WORM_FILE_ABSENT},
+        FileCase{"DirectoryAbsent", [] { sim::fail("GetFileAttributesA", 1, ERROR_PATH_NOT_FOUND, true); },
+                 WORM_FILE_ABSENT},
         FileCase{"HeldInUse",
                  [] {
                      plant_worm_file();

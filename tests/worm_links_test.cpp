@@ -39,6 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
     Probe, ProbeTest,
     ::testing::Values(
         ProbeCase{"CleanMachine", [] { plant_clean_ini_files(); }, 0},
+        ProbeCase{"IniValueIsTheMarkerAlone", [] { sim::write_file(WIN_INI, "[windows]\r\nrun=tavrel\r\n"); },
+                  LINK_WININI_RUN},
         ProbeCase{"EveryLink", [] { plant_links(ALL_LINKS); }, ALL_LINKS},
         ProbeCase{"CommandInLowerCaseWithArguments",
                   [] {
@@ -192,6 +194,30 @@ TEST_F(ToolTest, UnreadableKeysLeaveOnlyTheirBitsClear)
     sim::fail("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED, true, "Run");
     sim::fail("RegQueryValueA", 1, ERROR_ACCESS_DENIED);
     EXPECT_EQ(ALL_LINKS & ~(LINK_RUN | LINK_RUNSERVICES | LINK_MACHINE_EXE_COMMAND), probe_worm_links());
+}
+
+TEST(MarkerFound, UpperCasesTheLettersInPlaceAndSearchesWithinTheLength)
+{
+    struct Case {
+        std::string text;
+        size_t length;
+        const char *needle;
+        bool found;
+        std::string after;  // the first length bytes once searched
+    } cases[] = {
+        {"xtavrelx", 8, "TAVREL", true, "XTAVRELX"},
+        {"tavrel", 5, "TAVREL", false, "TAVRE"},
+        {std::string("tav\0rel", 7), 7, "TAVREL", false, std::string("TAV\0rel", 7)},
+        {"az`{@[", 6, "AZ", true, "AZ`{@["},  // only a to z change
+        {"{", 1, "[", false, "{"},
+        {"`", 1, "@", false, "`"},
+    };
+    for (const Case &c : cases) {
+        char text[16] = {0};
+        memcpy(text, c.text.data(), c.text.size());
+        EXPECT_EQ(c.found, marker_found(text, c.length, c.needle)) << c.after;
+        EXPECT_EQ(c.after, std::string(text, c.length));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,304 @@
+#!/usr/bin/env python3
+# Usage: python3 scripts/mutation_run.py [--only N,M,...] [--timeout 60]
+#
+# Plants small faults in the tool's code (frontend/ detect/ clean/ shield/), one at a time,
+# in a copy of the tree under build/mutation/, rebuilds the host tests there and runs them.
+# A mutant is killed when unit_tests fails or runs past the time limit. Slow (minutes): not
+# part of the test command.
+import argparse
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WORK = os.path.join(ROOT, "build", "mutation")
+TREE = os.path.join(WORK, "src")
+BUILD = os.path.join(WORK, "build")
+
+# (file, original text, replacement, what the fault is). Each original occurs exactly once.
+MUTANTS = [
+    # frontend/console.cpp
+    ("frontend/console.cpp", "        owed.repeats_left--;\n", "", "repeats never run out"),
+    ("frontend/console.cpp", "key.wRepeatCount - 1u", "key.wRepeatCount", "one repeat code too many"),
+    ("frontend/console.cpp", "code >= 'a' && code <= 'z'", "code >= 'a' && code < 'z'", "z not upper-cased"),
+    ("frontend/console.cpp", "code >= 'a' && code <= 'z'", "code >= 'a' && code <= '{'", "{ upper-cased"),
+    ("frontend/console.cpp", "code >= 'a' && code <= 'z'", "code > 'a' && code <= 'z'", "a not upper-cased"),
+    ("frontend/console.cpp", "return vk < VK_SHIFT || vk > VK_MENU;", "return vk <= VK_SHIFT || vk > VK_MENU;",
+     "Shift's neighbour below skipped"),
+    ("frontend/console.cpp", "record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown",
+     "record.EventType != KEY_EVENT", "key releases answer"),
+    ("frontend/console.cpp", "ch == 0 || (key.dwControlKeyState & ENHANCED_KEY) != 0", "ch == 0",
+     "enhanced keys give their character"),
+    ("frontend/console.cpp", "owed.scan_next = no_character ? owed.scan : -1;", "owed.scan_next = -1;",
+     "no scan code after a key without a character"),
+    ("frontend/console.cpp", "    fflush(stdout);\n    // Keys typed before", "    // Keys typed before",
+     "prompt not flushed before the wait"),
+    ("frontend/console.cpp", "    while (key_pending() && discard_key()) {\n    }\n    if (code", "    if (code",
+     "keys typed meanwhile kept"),
+    ("frontend/console.cpp", "    if (have_mode)\n        SetConsoleMode(input, saved_mode);\n", "",
+     "console mode not given back"),
+    ("frontend/console.cpp", "    CloseHandle(input);\n    return code;", "    return code;",
+     "console handle of the read left open"),
+    ("frontend/console.cpp", "    fflush(stdout);\n    fprintf(stderr", "    fprintf(stderr",
+     "fatal stop does not flush standard output"),
+    ("frontend/console.cpp", "    exit(1);", "    exit(2);", "fatal stop's exit code"),
+    # frontend/removal_flow.cpp
+    ("frontend/removal_flow.cpp", "if (key == 'N' || key == KEY_UNREADABLE)", "if (key == 'N')",
+     "no console no longer counts as N"),
+    ("frontend/removal_flow.cpp", "if (length == 0 || system_dir[0] == '\\0')", "if (length == 0)",
+     "empty system directory not fatal"),
+    ("frontend/removal_flow.cpp", "if (probe_mask != 0)", "if (probe_mask > 1)", "one link alone not found"),
+    ("frontend/removal_flow.cpp", "found_parts == (FOUND_FILE | FOUND_LINKS) ? MSG_FOUND",
+     "found_parts != (FOUND_FILE | FOUND_LINKS) ? MSG_FOUND", "found messages swapped"),
+    ("frontend/removal_flow.cpp", "pause_seconds(REMOVAL_PAUSE_SECONDS);", "pause_seconds(1);", "pause too short"),
+    ("frontend/removal_flow.cpp", "if (found_parts & FOUND_LINKS)\n        remove_worm_links();",
+     "if (found_parts & FOUND_FILE)\n        remove_worm_links();", "links removed on the wrong condition"),
+    ("frontend/removal_flow.cpp", "if (links_left() != 0) {", "if (false && links_left() != 0) {",
+     "what is left never looked at"),
+    ("frontend/removal_flow.cpp", "case WORM_FILE_ABSENT:\n        puts(MSG_WORM_PARTLY_REMOVED);",
+     "case WORM_FILE_ABSENT:\n        puts(MSG_WORM_REMOVED);", "absent file called removed"),
+    ("frontend/removal_flow.cpp", "if (!schedule_delete_at_boot(worm_path, NULL))",
+     "if (schedule_delete_at_boot(worm_path, NULL))", "scheduling result negated"),
+    ("frontend/removal_flow.cpp", "exit(RUN_RESTART_NEEDED);", "exit(RUN_LINKS_LEFT);",
+     "wrong exit code without a restart key"),
+    ("frontend/removal_flow.cpp", "    shield_restore_state();\n", "", "shield state not given back"),
+    ("frontend/removal_flow.cpp", "if (status == RUN_FINISHED) {", "if (status != RUN_DECLINED) {",
+     "closing prompt after status 2"),
+    # detect/worm_links.cpp
+    ("detect/worm_links.cpp", "text[end] >= 'a' && text[end] <= 'z'", "text[end] >= 'a' && text[end] < 'z'",
+     "marker: z not upper-cased"),
+    ("detect/worm_links.cpp", "text[end] >= 'a' && text[end] <= 'z'", "text[end] >= 'a' && text[end] <= '{'",
+     "marker: { upper-cased"),
+    ("detect/worm_links.cpp", "start + needle_length <= end", "start + needle_length < end",
+     "marker at the very end missed"),
+    ("detect/worm_links.cpp", "while (end < length && text[end] != '\\0')", "while (end < length)",
+     "marker searched past a NUL"),
+    ("detect/worm_links.cpp", "if (length == 0 || length >= WINDOWS_DIR_SIZE)",
+     "if (length == 0 || length > WINDOWS_DIR_SIZE)", "Windows directory of the full size taken"),
+    ("detect/worm_links.cpp", "bool marked = count > 0 && marker_found", "bool marked = count > 6 && marker_found",
+     "short ini value never marked"),
+    ("detect/worm_links.cpp", "    RegCloseKey(key);\n    return true;\n}\n\nstatic bool probe_ini",
+     "    return true;\n}\n\nstatic bool probe_ini", "class key handle left open"),
+    ("detect/worm_links.cpp", "            mask |= link.bit;", "            mask = link.bit;", "mask keeps one bit"),
+    # detect/links_left.cpp
+    ("detect/links_left.cpp", "return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND;",
+     "return result == ERROR_FILE_NOT_FOUND;", "path not found counts as a link left"),
+    ("detect/links_left.cpp", "left = next_marked_value(&walk) || walk.unreadable;",
+     "left = next_marked_value(&walk);", "unreadable value counts as gone"),
+    ("detect/links_left.cpp", ": error != ERROR_SUCCESS && !absent((LONG)error);", ": false;",
+     "unreadable ini entry counts as gone"),
+    # detect/whole_values.cpp
+    ("detect/whole_values.cpp", "if (count + 1 < buffer->size ||", "if (count + 1 <= buffer->size ||",
+     "full ini buffer not grown"),
+    ("detect/whole_values.cpp", "walk->index--;", "", "value after a deleted one skipped"),
+    ("detect/whole_values.cpp", "if (++errors == VALUE_ERROR_LIMIT)", "if (++errors == 1)",
+     "walk stops at the first unreadable value"),
+    ("detect/whole_values.cpp", "        if (result != ERROR_MORE_DATA || attempt == GROW_ATTEMPTS || size <= buffer->size ||",
+     "        if (result != ERROR_MORE_DATA || size <= buffer->size ||", "default value grows for ever"),
+    # clean/key_tree.cpp
+    ("clean/key_tree.cpp", "!= 1)\n            index++;", "!= 1)\n            continue;",
+     "undeletable subkey never moves the index on"),
+    ("clean/key_tree.cpp", "return top_level ? 1 : 0;", "return 0;", "vanished top key counts as refused"),
+    ("clean/key_tree.cpp", "DWORD options = is_nt_family() ? REG_OPTION_OPEN_LINK : 0;", "DWORD options = 0;",
+     "links followed to their target"),
+    ("clean/key_tree.cpp", "return nt_delete_key != NULL && nt_delete_key((HANDLE)link) == 0;",
+     "return nt_delete_key != NULL;", "link deletion result ignored"),
+    # clean/link_removal.cpp
+    ("clean/link_removal.cpp", "if (type != REG_EXPAND_SZ)\n            type = REG_SZ;", "type = REG_SZ;",
+     "expandable command loses its type"),
+    ("clean/link_removal.cpp", "(DWORD)sizeof CLEAN_OPEN_COMMAND", "(DWORD)sizeof CLEAN_OPEN_COMMAND - 1",
+     "command written without its terminator"),
+    ("clean/link_removal.cpp", "return found && !refused;", "return found;", "refused deletion counts as done"),
+    ("clean/link_removal.cpp", "if (link.probe_root != link.repair_root && repair_command_under",
+     "if (false && repair_command_under", "class override never repaired"),
+    ("clean/link_removal.cpp", "link.clean_text, path) != 0;", "link.clean_text, path) == 0;",
+     "ini write result negated"),
+    # clean/worm_file.cpp
+    ("clean/worm_file.cpp", "c >= 'a' && c <= 'z'", "c >= 'a' && c < 'z'", "contains_nocase: z not a letter"),
+    ("clean/worm_file.cpp", "c >= 'a' && c <= 'z'", "c >= 'a' && c <= '{'", "contains_nocase: { a letter"),
+    ("clean/worm_file.cpp", " || error == ERROR_PATH_NOT_FOUND", "", "path not found no longer absent"),
+    ("clean/worm_file.cpp", "SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);",
+     "SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY);", "attributes set to read-only"),
+    ("clean/worm_file.cpp", "return file_exists(path) && DeleteFileA(path);", "return DeleteFileA(path);",
+     "deletion tried on an absent file"),
+    # clean/boot_delete.cpp
+    ("clean/boot_delete.cpp", "        if (DeleteFileA(old_path))\n            return true;",
+     "        DeleteFileA(old_path);\n            return true;", "aside copy left behind"),
+    ("clean/boot_delete.cpp", "if (!MoveFileA(ini_path, new_path))\n            return true;",
+     "if (MoveFileA(ini_path, new_path))\n            return true;", "new file taken out on the wrong result"),
+    ("clean/boot_delete.cpp", "if (in == NULL && file_exists(ini_path))", "if (false && file_exists(ini_path))",
+     "unreadable WININIT.INI replaced"),
+    ("clean/boot_delete.cpp", "if (header_matched == RENAME_HEADER_LENGTH)",
+     "if (header_matched >= RENAME_HEADER_LENGTH - 1)", "header matched one letter short"),
+    ("clean/boot_delete.cpp", "if (matched == 0 && (c == ' ' || c == '\\t'))", "if (matched == 0 && c == ' ')",
+     "tab before the header not skipped"),
+    ("clean/boot_delete.cpp", "if (!entry_written && !at_line_start && fputs(LINE_END, out) < 0)",
+     "if (!entry_written && fputs(LINE_END, out) < 0)", "extra blank line before the new section"),
+    ("clean/boot_delete.cpp", "if (is_nt_family())\n        return MoveFileExA",
+     "if (!is_nt_family())\n        return MoveFileExA", "families swapped at the boot deletion"),
+    ("clean/boot_delete.cpp", "    SetFileAttributesA(ini_path, attributes);\n}", "}",
+     "attributes of a put-back WININIT.INI lost"),
+    ("clean/boot_delete.cpp", "    complete = fflush(out) == 0 && !ferror(out) && complete;\n    complete = fclose(out) == 0 && complete;\n    // A copy",
+     "    complete = fclose(out) == 0 && complete;\n    // A copy", "copy's flush and error not checked"),
+    ("clean/boot_delete.cpp", "complete = !ferror(in) && complete;\n    fclose(in);\n", "complete = !ferror(in) && complete;\n",
+     "byte copy's input never closed"),
+    # clean/restart.cpp
+    ("clean/restart.cpp", "privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;",
+     "privileges.Privileges[0].Attributes = 0;", "shutdown privilege not enabled"),
+    ("clean/restart.cpp", "    CloseHandle(token);\n", "", "token left open"),
+    ("clean/restart.cpp", "if (!is_nt_family())\n        return exit_windows", "if (is_nt_family())\n        return exit_windows",
+     "privilege asked on the wrong family"),
+    ("clean/restart.cpp", "? 0 : GetLastError();", "? GetLastError() : 0;", "restart result negated"),
+    # clean/windows_family.cpp
+    ("clean/windows_family.cpp", "info.dwOSVersionInfoSize = 148;", "info.dwOSVersionInfoSize = 156;",
+     "version structure size"),
+    ("clean/windows_family.cpp", "return info.dwPlatformId == VER_PLATFORM_WIN32_NT;",
+     "return info.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS;", "unknown platform taken as NT"),
+    # shield/shield.cpp
+    ("shield/shield.cpp", "    if (!answered)\n        saved_shield_state = SHIELD_NO_STATE;\n", "",
+     "state kept that the query did not answer"),
+    ("shield/shield.cpp", "    if (saved_shield_state == SHIELD_NO_STATE)\n        return;\n", "",
+     "no state still sent"),
+    ("shield/shield.cpp", "HANDLE device = open_shield(CREATE_NEW);", "HANDLE device = open_shield(OPEN_ALWAYS);",
+     "restore opens with the query's disposition"),
+    ("shield/shield.cpp", "    CloseHandle(device);\n    if (!answered)", "    if (!answered)",
+     "device left open after the query"),
+    ("shield/shield.cpp", "&state, sizeof state, NULL", "&state, 2, NULL", "state sent cut to two bytes"),
+]
+
+
+def limit_memory():
+    # A mutant that spins records calls without end; it must not take the machine's memory.
+    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+
+
+def run(cmd, timeout=None, **kw):
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True,
+                            preexec_fn=limit_memory if timeout else None, **kw)
+    try:
+        out, _ = proc.communicate(timeout=timeout)
+        return proc.returncode, out.decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.communicate()
+        return None, ""
+
+
+def copy_tree():
+    # The working tree as it is, tests included, without builds or git's own files. A file
+    # whose text changed gets a fresh time stamp: a copied old one could hide the change
+    # behind an object built from a mutant of a run that stopped half way.
+    listed = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT,
+                            stdout=subprocess.PIPE, check=True).stdout.decode().splitlines()
+    for rel in listed:
+        source = os.path.join(ROOT, rel)
+        if rel.startswith("build/") or not os.path.isfile(source):
+            continue
+        dest = os.path.join(TREE, rel)
+        with open(source, "rb") as f:
+            data = f.read()
+        if os.path.isfile(dest):
+            with open(dest, "rb") as f:
+                if f.read() == data:
+                    continue
+        os.makedirs(os.path.dirname(dest), exist_ok=True)
+        with open(dest, "wb") as f:
+            f.write(data)
+        shutil.copymode(source, dest)
+
+
+def build():
+    return run(["cmake", "--build", BUILD, "-j2", "--target", "unit_tests"])
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+    # A fresh time stamp even within the same tick, so the build sees every change.
+    now = time.time()
+    os.utime(path, (now, now + 1))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--only", help="comma-separated mutant numbers (from 1)")
+    parser.add_argument("--timeout", type=int, default=60)
+    args = parser.parse_args()
+    chosen = range(1, len(MUTANTS) + 1)
+    if args.only:
+        chosen = [int(n) for n in args.only.split(",")]
+
+    copy_tree()
+    rc, out = run(["cmake", "-S", TREE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"])
+    if rc != 0:
+        sys.exit("configure failed:\n" + out)
+    rc, out = build()
+    if rc != 0:
+        sys.exit("the unmutated tree does not build:\n" + out)
+    tests = os.path.join(BUILD, "unit_tests")
+    rc, out = run([tests, "--gtest_brief=1"], timeout=args.timeout)
+    if rc != 0:
+        sys.exit("the unmutated tree fails its tests:\n" + out)
+
+    results = []
+    try:
+        run_mutants(chosen, tests, args.timeout, results)
+    finally:
+        # Leave the build with the unmutated code, also when stopped half way.
+        build()
+    report(results)
+
+
+def run_mutants(chosen, tests, timeout, results):
+    for n in chosen:
+        rel, original, replacement, what = MUTANTS[n - 1]
+        path = os.path.join(TREE, rel)
+        with open(path) as f:
+            text = f.read()
+        if text.count(original) != 1:
+            results.append((n, rel, what, "BAD MUTANT", ""))
+            print(f"{n:3} BAD MUTANT  {rel}: original found {text.count(original)} times", flush=True)
+            continue
+        write(path, text.replace(original, replacement))
+        try:
+            rc, out = build()
+            if rc != 0:
+                verdict, detail = "no compile", ""
+            else:
+                rc, out = run([tests, "--gtest_brief=1"], timeout=timeout)
+                if rc is None:
+                    verdict, detail = "killed", "timeout"
+                elif rc != 0:
+                    failed = sorted({line.split("]", 1)[1].split(",")[0].split(" (")[0].strip()
+                                     for line in out.splitlines() if line.startswith("[  FAILED  ]")
+                                     and "listed below" not in line and "tests" not in line.split("]", 1)[1][:8]})
+                    verdict, detail = "killed", " ".join(failed[:3]) + (" ..." if len(failed) > 3 else "")
+                else:
+                    verdict, detail = "SURVIVED", ""
+        finally:
+            write(path, text)
+        results.append((n, rel, what, verdict, detail))
+        print(f"{n:3} {verdict:10} {rel:28} {what}  {detail}", flush=True)
+
+
+def report(results):
+    killed = sum(1 for r in results if r[3] == "killed")
+    survived = [r for r in results if r[3] == "SURVIVED"]
+    compiled = killed + len(survived)
+    print()
+    print(f"{'#':>3} {'result':10} {'file':28} fault")
+    for n, rel, what, verdict, _ in results:
+        print(f"{n:3} {verdict:10} {rel:28} {what}")
+    print()
+    print(f"planted {len(results)}, compiled {compiled}, killed {killed}, survived {len(survived)}, "
+          f"did not compile {sum(1 for r in results if r[3] == 'no compile')}")
+    if compiled:
+        print(f"score: {killed}/{compiled} = {100.0 * killed / compiled:.1f}%")
+
+
+if __name__ == "__main__":
+    main()
