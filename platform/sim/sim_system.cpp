@@ -116,7 +116,9 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info) {
     if (fault) return fail_with(*fault);
     if (!info) return fail_with(ERROR_INVALID_PARAMETER);
     const DWORD size = info->dwOSVersionInfoSize;
-    if (size != kVersionInfoSize && size != kVersionInfoExSize)
+    // The 9x family knows only the plain record; the extended one came with the NT family.
+    const bool extended_known = machine().system.family == sim::FAMILY_NT;
+    if (size != kVersionInfoSize && !(extended_known && size == kVersionInfoExSize))
         return fail_with(ERROR_INSUFFICIENT_BUFFER);
     fill_version(info);
     return TRUE;
