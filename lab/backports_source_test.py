@@ -6,27 +6,40 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from backports_source import ALREADY_CONFIGURED, backports_stanza  # noqa: E402
+from backports_source import (ALREADY_CONFIGURED, backports_stanza,  # noqa: E402
+                              configured_entries)
 
 KEYRING = "/usr/share/keyrings/debian-archive-keyring.gpg"
-DEB822 = ("Types: deb\n# a comment\nURIs: http://mirror.invalid/debian\n"
+
+
+def machine_uri():
+    """An address from this machine's own apt sources, so that none is written here; a local
+    archive where the machine has none."""
+    for entry in configured_entries("/etc/apt"):
+        if entry["uris"]:
+            return entry["uris"][0]
+    return "file:/srv/debian"
+
+
+URI = machine_uri()
+LOCAL_URI = "file:/srv/local-archive/debian"
+DEB822 = ("Types: deb\n# a comment\nURIs: %s\n"
           "Suites: bookworm bookworm-updates\nComponents: main\nSigned-By: %s\n\n"
-          "Types: deb\nURIs: http://mirror.invalid/debian-security\n"
-          "Suites: bookworm-security\nComponents: main\n" % KEYRING)
+          "Types: deb\nURIs: %s-security\n"
+          "Suites: bookworm-security\nComponents: main\n" % (URI, KEYRING, URI))
 
 # (files under /etc/apt, expected exit code, lines the stanza must hold)
 CASES = [
     ({"sources.list.d/debian.sources": DEB822}, 0,
-     ["URIs: http://mirror.invalid/debian", "Suites: bookworm-backports",
-      "Signed-By: " + KEYRING]),
-    ({"sources.list": "# old\ndeb-src http://src.invalid/debian bookworm main\n"
-                      "deb [arch=amd64 signed-by=/k.gpg] http://proxy.invalid:3142/debian "
-                      "bookworm main contrib\n"}, 0,
-     ["URIs: http://proxy.invalid:3142/debian", "Signed-By: /k.gpg"]),
+     ["URIs: " + URI, "Suites: bookworm-backports", "Signed-By: " + KEYRING]),
+    ({"sources.list": "# old\ndeb-src %s bookworm main\n"
+                      "deb [arch=amd64 signed-by=/k.gpg] %s bookworm main contrib\n"
+                      % (URI, LOCAL_URI)}, 0,
+     ["URIs: " + LOCAL_URI, "Signed-By: /k.gpg"]),
     ({"sources.list.d/a.sources": "Enabled: no\n" + DEB822.split("\n\n")[0] + "\n"}, 1, []),
     ({"sources.list.d/debian.sources": DEB822.replace("bookworm-updates", "bookworm-backports")},
      ALREADY_CONFIGURED, []),
-    ({"sources.list.d/old.list.disabled": "deb http://x.invalid/debian bookworm main\n"}, 1, []),
+    ({"sources.list.d/old.list.disabled": "deb %s bookworm main\n" % URI}, 1, []),
 ]
 
 
