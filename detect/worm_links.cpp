@@ -82,62 +82,109 @@ worm_link_mask walk_worm_links(const link_steps &steps)
     return mask;
 }
 
-bool ini_entry_marked(const worm_link &link, const char *path)
+// Every look at a link reads it the same way; they differ only in what a link that cannot
+// be read counts as. The probe takes it as absent. The look after the removal (strict)
+// takes it as left, so that success is claimed only for what was seen gone.
+
+// Absent is the only failure that says the link is not there.
+static bool absent(LONG result)
 {
-    read_buffer value;
-    init_buffer(&value);
-    DWORD count = read_ini_entry(link.ini_section, link.ini_key, path, &value);
-    bool marked = count > 0 && marker_found(value.text, count, link.needle);
-    free_buffer(&value);
-    return marked;
+    return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND;
 }
 
-static bool probe_command(const worm_link &link)
+// Opens the link's key for reading; when it does not open, *seen tells whether that counts.
+static bool open_link_key(const worm_link &link, bool strict, HKEY *key, bool *seen)
+{
+    LONG result = RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, key);
+    *seen = result != ERROR_SUCCESS && strict && !absent(result);
+    return result == ERROR_SUCCESS;
+}
+
+static bool look_at_command(const worm_link &link, bool strict)
 {
     HKEY key;
-    if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
+    bool seen;
+    if (!open_link_key(link, strict, &key, &seen))
+        return seen;
     read_buffer text;
     init_buffer(&text);
     DWORD length = 0;
     // A size of 0 is an empty text: nothing was written to the buffer.
-    bool found = read_default_value(key, &text, NULL, &length) == ERROR_SUCCESS &&
-                 marker_found(text.text, length, link.needle);
+    LONG result = read_default_value(key, &text, NULL, &length);
+    seen = result == ERROR_SUCCESS ? marker_found(text.text, length, link.needle)
+                                   : strict && !absent(result);
     free_buffer(&text);
     RegCloseKey(key);
-    return found;
+    return seen;
 }
 
-static bool probe_run_values(const worm_link &link)
+static bool look_at_run_values(const worm_link &link, bool strict)
 {
     HKEY key;
-    if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
+    bool seen;
+    if (!open_link_key(link, strict, &key, &seen))
+        return seen;
     value_walk walk;
     begin_value_walk(&walk, key, link.needle);
-    bool found = next_marked_value(&walk);
+    seen = next_marked_value(&walk) || (strict && walk.unreadable);
     end_value_walk(&walk);
     RegCloseKey(key);
-    return found;
+    return seen;
 }
 
-static bool probe_class_key(const worm_link &link)
+static bool look_at_class_key(const worm_link &link, bool strict)
 {
     HKEY key;
-    if (RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
+    bool seen;
+    if (!open_link_key(link, strict, &key, &seen))
+        return seen;
     RegCloseKey(key);
     return true;
 }
 
-static bool probe_ini(const worm_link &link, const char *path)
+// A profile read says nothing but a count: an empty answer with an error other than a
+// missing file or entry means the entry could not be read.
+static bool look_at_ini(const worm_link &link, const char *path, bool strict)
 {
-    return ini_entry_marked(link, path);
+    read_buffer value;
+    init_buffer(&value);
+    if (strict)
+        SetLastError(ERROR_SUCCESS);
+    DWORD count = read_ini_entry(link.ini_section, link.ini_key, path, &value);
+    bool seen = false;
+    if (count > 0) {
+        seen = marker_found(value.text, count, link.needle);
+    } else if (strict) {
+        DWORD error = GetLastError();
+        seen = error != ERROR_SUCCESS && !absent((LONG)error);
+    }
+    free_buffer(&value);
+    return seen;
 }
+
+bool ini_entry_marked(const worm_link &link, const char *path)
+{
+    return look_at_ini(link, path, false);
+}
+
+static bool probe_command(const worm_link &link) { return look_at_command(link, false); }
+static bool probe_run_values(const worm_link &link) { return look_at_run_values(link, false); }
+static bool probe_class_key(const worm_link &link) { return look_at_class_key(link, false); }
 
 worm_link_mask probe_worm_links(void)
 {
-    static const link_steps probe = {probe_command, probe_run_values, probe_class_key, probe_ini,
-                                     false};
+    static const link_steps probe = {probe_command, probe_run_values, probe_class_key,
+                                     ini_entry_marked, false};
     return walk_worm_links(probe);
+}
+
+static bool command_left(const worm_link &link) { return look_at_command(link, true); }
+static bool run_values_left(const worm_link &link) { return look_at_run_values(link, true); }
+static bool class_key_left(const worm_link &link) { return look_at_class_key(link, true); }
+static bool ini_left(const worm_link &link, const char *path) { return look_at_ini(link, path, true); }
+
+worm_link_mask links_left(void)
+{
+    static const link_steps look = {command_left, run_values_left, class_key_left, ini_left, true};
+    return walk_worm_links(look);
 }

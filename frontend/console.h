@@ -7,9 +7,9 @@
 
 // Discards keys typed before, waits for one key press on the console (not standard
 // input) without echo, discards keys typed meanwhile, and returns its code upper-cased
-// for a to z. A discarded key owes no codes. Keys without a character, or with the enhanced-key flag, give 0 and then
-// their scan code; a repeat count of n gives the code n times. KEY_UNREADABLE when the
-// console input cannot be read.
+// for a to z. A discarded key owes no codes. Keys without a character, or with the
+// enhanced-key flag, give 0 and then their scan code; a repeat count of n gives the code n
+// times. KEY_UNREADABLE when the console input cannot be read.
 int wait_for_key(void);
 
 // Writes the message and "Press eny key to exit . . ." to standard error, waits for a key
