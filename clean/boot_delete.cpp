@@ -106,6 +106,15 @@ static bool discard(const char *path)
     return false;
 }
 
+// Closes a stream the tool has written: true when the writes so far went well (written)
+// and everything reached the file; the close flushes what is still buffered, and says so
+// when that fails.
+static bool close_written(FILE *out, bool written)
+{
+    written = !ferror(out) && written;
+    return fclose(out) == 0 && written;
+}
+
 // Copies the file at from to a new file at to, byte for byte; false when any step failed.
 static bool copy_bytes(const char *from, const char *to)
 {
@@ -124,9 +133,7 @@ static bool copy_bytes(const char *from, const char *to)
         complete = fwrite(block, 1, length, out) == length;
     complete = !ferror(in) && complete;
     fclose(in);
-    complete = fflush(out) == 0 && !ferror(out) && complete;
-    complete = fclose(out) == 0 && complete;
-    return complete;
+    return close_written(out, complete);
 }
 
 // Gives the set-aside WININIT.INI its name back. When the rename is refused its bytes go
@@ -201,8 +208,7 @@ static bool schedule_in_wininit(const char *path, const char *new_name)
     bool had_ini = in != NULL;
     if (in != NULL)
         fclose(in);
-    complete = fflush(out) == 0 && !ferror(out) && complete;
-    complete = fclose(out) == 0 && complete;
+    complete = close_written(out, complete);
     // A copy cut short by a full disk must never take the place of the user's file.
     if (!complete)
         return discard(new_path);

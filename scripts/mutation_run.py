@@ -142,8 +142,8 @@ MUTANTS = [
      "if (!is_nt_family())\n        return MoveFileExA", "families swapped at the boot deletion"),
     ("clean/boot_delete.cpp", "    SetFileAttributesA(ini_path, attributes);\n}", "}",
      "attributes of a put-back WININIT.INI lost"),
-    ("clean/boot_delete.cpp", "    complete = fflush(out) == 0 && !ferror(out) && complete;\n    complete = fclose(out) == 0 && complete;\n    // A copy",
-     "    complete = fclose(out) == 0 && complete;\n    // A copy", "copy's flush and error not checked"),
+    ("clean/boot_delete.cpp", "    return fclose(out) == 0 && written;", "    fclose(out);\n    return written;",
+     "a failed close of a written file not noticed"),
     ("clean/boot_delete.cpp", "complete = !ferror(in) && complete;\n    fclose(in);\n", "complete = !ferror(in) && complete;\n",
      "byte copy's input never closed"),
     # clean/restart.cpp
