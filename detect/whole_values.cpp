@@ -1,9 +1,23 @@
 #include "detect/whole_values.h"
 
-#include "detect/worm_links.h"
-
 // A value that grows again between the size query and the read gets a few more tries.
 #define GROW_ATTEMPTS 3
+
+bool marker_found(char *text, size_t length, const char *needle)
+{
+    size_t end = 0;
+    while (end < length && text[end] != '\0') {
+        if (text[end] >= 'a' && text[end] <= 'z')
+            text[end] = (char)(text[end] - ('a' - 'A'));
+        end++;
+    }
+    size_t needle_length = strlen(needle);
+    for (size_t start = 0; start + needle_length <= end; start++) {
+        if (memcmp(text + start, needle, needle_length) == 0)
+            return true;
+    }
+    return false;
+}
 
 void init_buffer(read_buffer *buffer)
 {

@@ -3,6 +3,8 @@
 #ifndef DETECT_WHOLE_VALUES_H
 #define DETECT_WHOLE_VALUES_H
 
+#include <stddef.h>
+
 #include "platform/win.h"
 
 #define REG_TEXT_SIZE 512
@@ -18,6 +20,10 @@ struct read_buffer {
     DWORD size;  // bytes that text can hold
     char *text;  // fixed or heap
 };
+
+// Upper-cases text[0..length) in place up to its first NUL (ASCII a to z only) and tells
+// whether the upper-case needle occurs in that text. Never reads past length bytes.
+bool marker_found(char *text, size_t length, const char *needle);
 
 void init_buffer(read_buffer *buffer);
 // Makes room for at least size bytes; false when it cannot (the old contents are lost).

@@ -24,22 +24,6 @@ const worm_link WORM_LINKS[] = {
 
 const size_t WORM_LINK_COUNT = sizeof WORM_LINKS / sizeof WORM_LINKS[0];
 
-bool marker_found(char *text, size_t length, const char *needle)
-{
-    size_t end = 0;
-    while (end < length && text[end] != '\0') {
-        if (text[end] >= 'a' && text[end] <= 'z')
-            text[end] = (char)(text[end] - ('a' - 'A'));
-        end++;
-    }
-    size_t needle_length = strlen(needle);
-    for (size_t start = 0; start + needle_length <= end; start++) {
-        if (memcmp(text + start, needle, needle_length) == 0)
-            return true;
-    }
-    return false;
-}
-
 // Builds dir + "\\" + the link's file into path; dir is asked for once per walk and left
 // empty when Windows cannot give it.
 static bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, char *path)

@@ -51,10 +51,6 @@ struct worm_link {
 extern const worm_link WORM_LINKS[];
 extern const size_t WORM_LINK_COUNT;
 
-// Upper-cases text[0..length) in place up to its first NUL (ASCII a to z only) and tells
-// whether the upper-case needle occurs in that text. Never reads past length bytes.
-bool marker_found(char *text, size_t length, const char *needle);
-
 // What one walk over the table does with each kind of link; true sets the link's bit.
 // ini gets the full path of the link's file.
 struct link_steps {
