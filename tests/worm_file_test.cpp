@@ -1,40 +1,9 @@
-// The worm file's deletion, and the case-insensitive search.
+// The worm file's deletion.
 #include "tests/tool_fixture.h"
 
 #include "clean/worm_file.h"
 
 namespace {
-
-TEST(ContainsNocase, FindsThePatternInTheCallersText)
-{
-    struct Case {
-        const char *text;
-        const char *pattern;
-        int position;  // -1: not found
-    } cases[] = {
-        {"abc[ReNaMe]", "[rename]", 3},
-        {"[RENAME]", "[rename]", 0},
-        {"x[rename", "[rename]", -1},
-        {"", "[rename]", -1},
-        {"abc", "", 0},
-        {"", "", 0},
-        {"\xc4[rename]", "\xe4[rename]", -1},  // letters outside a to z match only themselves
-        {"\xe4[rename]", "\xe4[RENAME]", 0},
-        {"[renam[rename]", "[rename]", 6},
-        {"@[", "`[", -1},  // neighbours of the letters are not letters
-        {"xz{", "Z{", 1},
-        {"[", "{", -1},
-    };
-    for (const Case &c : cases) {
-        std::string before = c.text;
-        const char *hit = contains_nocase(c.text, c.pattern);
-        if (c.position < 0)
-            EXPECT_EQ(nullptr, hit) << c.text;
-        else
-            EXPECT_EQ(c.text + c.position, hit) << c.text;
-        EXPECT_EQ(before, c.text);
-    }
-}
 
 struct FileCase {
     const char *name;
