@@ -227,8 +227,16 @@ class Checks:
             print("FAIL: " + what)
 
 
+def readme_size():
+    """The exe's size as the README states it, in bytes, or None."""
+    found = re.search(r"stripped, ([0-9,]+) bytes", (REPO / "README.md").read_text())
+    return int(found.group(1).replace(",", "")) if found else None
+
+
 def check_header(c, pe, size):
     c.check(size <= MAX_SIZE, "size %d bytes exceeds %d" % (size, MAX_SIZE))
+    stated = readme_size()
+    c.check(stated == size, "the README states %s bytes for the exe; it has %d" % (stated, size))
     c.check(pe.machine == 0x14C, "machine %#x is not i386" % pe.machine)
     c.check(pe.subsystem == 3, "subsystem %d is not the console (3)" % pe.subsystem)
     c.check(pe.subsystem_version == (4, 0), "subsystem version %d.%d, not 4.0" % pe.subsystem_version)
