@@ -106,6 +106,8 @@ void press_key(char ch);  // press(keystroke(ch))
 // Standard input counts as redirected: console calls on GetStdHandle(STD_INPUT_HANDLE) fail.
 void set_no_console();    // CONIN$ cannot be opened; console calls fail with ERROR_INVALID_HANDLE
 void set_stdout_console(bool console);  // whether GetConsoleMode on standard output succeeds
+// A broken console: ReadConsoleInputA succeeds from now on and delivers no event.
+void set_empty_console_reads();
 DWORD console_mode();     // the console input mode now
 size_t queued_events();   // events still in the input queue
 size_t unread_batches();  // press() batches never delivered

@@ -79,6 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"ArrowGivesZeroThenScanCode", {key(VK_UP, 0x48, 0, ENHANCED_KEY)}, {0, 0x48}},
         KeyCase{"ArrowWithoutEnhancedFlag", {key(VK_UP, 0x48, 0)}, {0, 0x48}},
         KeyCase{"FunctionKey", {key(VK_F1, 0x3B, 0)}, {0, 0x3B}},
+        KeyCase{"ScanCodeWithTheHighBit", {key(0, 0xE5, 0)}, {0, 0xE5}},
         KeyCase{"EscapeFromATerminal", {key(0x1B, 0x01, 0)}, {0, 0x01}},
         KeyCase{"KeypadEnterIsEnhanced", {key(VK_RETURN, 0x1C, '\r', ENHANCED_KEY)}, {0, 0x1C}},
         KeyCase{"Enter", {key(VK_RETURN, 0x1C, '\r')}, {'\r'}},
@@ -145,6 +146,17 @@ TEST_F(ToolTest, ConsoleReadFailureGivesMinusOne)
     EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
     EXPECT_EQ(KEY_UNREADABLE, outcome.code);
     EXPECT_EQ(0x1F7u, sim::console_mode());
+}
+
+// Reads that succeed with no event neither drop the key typed ahead nor spin over it.
+TEST_F(ToolTest, EmptyConsoleReadsGiveMinusOne)
+{
+    sim::type_ahead(key('Y', 0x15, 'y'));
+    sim::set_empty_console_reads();
+    sim::Outcome outcome = sim::run(wait_for_key);
+    EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind);
+    EXPECT_EQ(KEY_UNREADABLE, outcome.code);
+    EXPECT_GE(3, sim::count("ReadConsoleInputA"));
 }
 
 TEST_F(ToolTest, ExitPromptTakesAnyKeyButNotShiftAlone)

@@ -119,6 +119,10 @@ BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD count, LPDWO
     if (!is_console_input(console)) return fail_with(ERROR_INVALID_HANDLE);
     if (!read || (!records && count)) return fail_with(ERROR_INVALID_PARAMETER);
     Console &c = machine().console;
+    if (c.empty_reads) {
+        *read = 0;
+        return TRUE;
+    }
     if (c.queue.empty()) {
         // The user types only while the tool waits; with nothing left to type it waits forever.
         if (c.batches.empty()) end_process(sim::Outcome::BLOCKED, 0);
@@ -131,6 +135,10 @@ BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD count, LPDWO
 }
 
 namespace sim {
+
+void set_empty_console_reads() {
+    detail::machine().console.empty_reads = true;
+}
 
 INPUT_RECORD key_down(WORD vk, WORD scan, char ch, DWORD control, WORD repeat) {
     INPUT_RECORD record{};

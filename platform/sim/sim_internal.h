@@ -174,6 +174,7 @@ struct Console {
     DWORD output_mode = 0x3;
     std::deque<INPUT_RECORD> queue;
     std::deque<std::vector<INPUT_RECORD>> batches;
+    bool empty_reads = false;  // every read succeeds and delivers nothing
 };
 HANDLE open_console_input(DWORD desired, DWORD disposition);
 
