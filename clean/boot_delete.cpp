@@ -118,10 +118,10 @@ static bool close_written(FILE *out, bool written)
 // Copies the file at from to a new file at to, byte for byte; false when any step failed.
 static bool copy_bytes(const char *from, const char *to)
 {
-    FILE *in = fopen(from, "rb");
+    FILE *in = win_fopen(from, "rb");
     if (in == NULL)
         return false;
-    FILE *out = fopen(to, "wb");
+    FILE *out = win_fopen(to, "wb");
     if (out == NULL) {
         fclose(in);
         return false;
@@ -194,11 +194,11 @@ static bool schedule_in_wininit(const char *path, const char *new_name)
 
     // Binary both ways: every byte of the user's file is copied, those behind a DOS
     // end-of-file byte too, and each line keeps its own line end.
-    FILE *in = fopen(ini_path, "rb");
+    FILE *in = win_fopen(ini_path, "rb");
     // One that exists but cannot be read would be replaced by a file without its entries.
     if (in == NULL && file_exists(ini_path))
         return false;
-    FILE *out = fopen(new_path, "wb");
+    FILE *out = win_fopen(new_path, "wb");
     if (out == NULL) {
         if (in != NULL)
             fclose(in);

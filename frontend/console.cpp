@@ -131,7 +131,7 @@ int wait_for_key(void)
 {
     // msvcrt buffers a console fully even when asked for lines: the prompt must be out
     // before the wait.
-    fflush(stdout);
+    fflush(win_stdout());
     // Keys typed before the prompt and keys typed meanwhile go with all they owe; what the
     // key read at the prompt still owes stays for the next wait.
     while (key_pending() && discard_key()) {
@@ -148,11 +148,11 @@ void fatal_exit(const char *message)
 {
     // Standard output is fully buffered, standard error not at all: what was written to
     // standard output must reach the screen first.
-    fflush(stdout);
-    fprintf(stderr, "%s\n", message);
-    fprintf(stderr, "%s\n", MSG_FATAL_PROMPT);
+    fflush(win_stdout());
+    fprintf(win_stderr(), "%s\n", message);
+    fprintf(win_stderr(), "%s\n", MSG_FATAL_PROMPT);
     wait_for_key();
-    exit(1);
+    win_exit(1);
 }
 
 void reset_key_reader(void)
@@ -165,18 +165,18 @@ void set_console_buffering(void)
 {
     DWORD mode = 0;
     if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
-        setvbuf(stdout, NULL, _IOLBF, BUFSIZ);
+        win_setvbuf(win_stdout(), NULL, _IOLBF, BUFSIZ);
 }
 
 void pause_seconds(unsigned seconds)
 {
-    fflush(stdout);
+    fflush(win_stdout());
     SleepEx(seconds * 1000u, FALSE);
 }
 
 void idle_forever(void)
 {
-    fflush(stdout);
+    fflush(win_stdout());
     for (;;)
         SleepEx(INFINITE, FALSE);
 }

@@ -37,21 +37,21 @@ static bool user_agrees(void)
 [[noreturn]] static void restart_to_finish(void)
 {
     if (!schedule_delete_at_boot(worm_path, NULL))
-        puts(MSG_NOT_SCHEDULED);
-    puts(MSG_MUST_RESTART);
-    puts(MSG_PRESS_R);
+        win_puts(MSG_NOT_SCHEDULED);
+    win_puts(MSG_MUST_RESTART);
+    win_puts(MSG_PRESS_R);
     for (;;) {
         int key = wait_for_key();
         if (key == 'R')
             break;
         // No restart without consent: the user is told to reboot, and the exit code says so.
         if (key == KEY_UNREADABLE) {
-            puts(MSG_REBOOT_BY_HAND);
-            exit(RUN_RESTART_NEEDED);
+            win_puts(MSG_REBOOT_BY_HAND);
+            win_exit(RUN_RESTART_NEEDED);
         }
     }
     restart_windows(EWX_REBOOT, 0);
-    puts(MSG_REBOOT_BY_HAND);
+    win_puts(MSG_REBOOT_BY_HAND);
     idle_forever();
 }
 
@@ -70,15 +70,15 @@ int run_removal(void)
         found_parts |= FOUND_LINKS;
 
     if (found_parts == 0) {
-        puts(MSG_NOT_FOUND);
+        win_puts(MSG_NOT_FOUND);
         return RUN_FINISHED;
     }
-    puts(found_parts == (FOUND_FILE | FOUND_LINKS) ? MSG_FOUND : MSG_PARTS_FOUND);
-    puts(MSG_CONTINUE);
+    win_puts(found_parts == (FOUND_FILE | FOUND_LINKS) ? MSG_FOUND : MSG_PARTS_FOUND);
+    win_puts(MSG_CONTINUE);
     if (!user_agrees())
         return RUN_DECLINED;
 
-    puts(MSG_REMOVING);
+    win_puts(MSG_REMOVING);
     pause_seconds(REMOVAL_PAUSE_SECONDS);
 
     if (found_parts & FOUND_LINKS)
@@ -87,18 +87,18 @@ int run_removal(void)
     // failure, one that the removal did not reach is one, and so is one that cannot be
     // read, also when the probe saw none.
     if (links_left() != 0) {
-        puts(MSG_NO_RIGHTS);
-        puts(MSG_LOGON_ADMIN);
+        win_puts(MSG_NO_RIGHTS);
+        win_puts(MSG_LOGON_ADMIN);
         return RUN_LINKS_LEFT;
     }
-    puts(MSG_LINKS_REMOVED);
+    win_puts(MSG_LINKS_REMOVED);
 
     switch (remove_worm_file(worm_path)) {
     case WORM_FILE_DELETED:
-        puts(MSG_WORM_REMOVED);
+        win_puts(MSG_WORM_REMOVED);
         return RUN_FINISHED;
     case WORM_FILE_ABSENT:
-        puts(MSG_WORM_PARTLY_REMOVED);
+        win_puts(MSG_WORM_PARTLY_REMOVED);
         return RUN_FINISHED;
     case WORM_FILE_STILL_PRESENT:
         break;
@@ -109,12 +109,12 @@ int run_removal(void)
 int tool_main(void)
 {
     set_console_buffering();
-    puts(MSG_BANNER);
+    win_puts(MSG_BANNER);
     shield_save_state();
     int status = run_removal();
     shield_restore_state();
     if (status == RUN_FINISHED) {
-        puts(MSG_PRESS_ANY_KEY);
+        win_puts(MSG_PRESS_ANY_KEY);
         wait_for_key();
     }
     return status;

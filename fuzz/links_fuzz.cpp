@@ -12,10 +12,6 @@
 #include "detect/worm_links.h"
 #include "platform/sim.h"
 
-// The simulated Windows takes the tool's standard error for its own record.
-#undef stderr
-#define FAILURE_STREAM stderr
-
 #define COMMAND_KEY "Software\\Classes\\exefile\\shell\\open\\command"
 #define RUN_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
 #define HARMLESS "C:\\PROGRA~1\\zapper.exe"
@@ -23,7 +19,7 @@
 static void check(bool ok, const char *what)
 {
     if (!ok) {
-        fprintf(FAILURE_STREAM, "%s\n", what);
+        fprintf(stderr, "%s\n", what);
         abort();
     }
 }

@@ -10,10 +10,6 @@
 #include "clean/boot_delete.h"
 #include "platform/sim.h"
 
-// The simulated Windows takes the tool's standard error for its own record.
-#undef stderr
-#define FAILURE_STREAM stderr
-
 #define WININIT_INI "C:\\WINDOWS\\WININIT.INI"
 #define WORM "C:\\WINDOWS\\SYSTEM32\\FILES32.VXD"
 #define ENTRY "NUL=" WORM "\r\n"
@@ -56,7 +52,7 @@ static std::string expected(const std::string &old)
 static void check(bool ok, const char *what)
 {
     if (!ok) {
-        fprintf(FAILURE_STREAM, "%s\n", what);
+        fprintf(stderr, "%s\n", what);
         abort();
     }
 }
@@ -66,7 +62,7 @@ static void check(bool ok, const char *what)
     size_t at = 0;
     while (at < now.size() && at < want.size() && now[at] == want[at])
         at++;
-    fprintf(FAILURE_STREAM, "WININIT.INI differs at byte %zu: %zu bytes, %zu expected\n", at, now.size(),
+    fprintf(stderr, "WININIT.INI differs at byte %zu: %zu bytes, %zu expected\n", at, now.size(),
             want.size());
     abort();
 }

@@ -88,7 +88,7 @@ std::vector<PendingRename> pending_renames();  // from MoveFileExA with DELAY_UN
 // Stream writes may add this many more bytes to the disk; a write that does not fit puts
 // what fits and fails (ERROR_DISK_FULL, errno ENOSPC). Negative: no limit (the default).
 void set_disk_space(long long bytes);
-int open_files();  // streams from sim_fopen not yet closed
+int open_files();  // streams from win_fopen not yet closed
 
 // ---- Console input. A key press is a key-down and a key-up event. Keys given to
 // type_ahead() are in the input queue at once; each press() is a batch that the user types
@@ -159,8 +159,8 @@ int count(const std::string &name);
 // The nth call (from 1) of name whose formatted arguments contain arg_filter fails with
 // error (and every later one too when persist): registry calls return it, BOOL calls return
 // FALSE with it as the last error, handle calls INVALID_HANDLE_VALUE, LoadLibraryA and
-// GetProcAddress NULL, count calls 0, GetFileAttributesA INVALID_FILE_ATTRIBUTES, sim_fopen NULL. "write" names the writes of a
-// file stream opened by sim_fopen (one per output call: such streams are unbuffered, with
+// GetProcAddress NULL, count calls 0, GetFileAttributesA INVALID_FILE_ATTRIBUTES, win_fopen NULL. "write" names the writes of a
+// file stream opened by win_fopen (one per output call: such streams are unbuffered, with
 // the path and text as args), "fclose" its close; "stdout" / "stderr" a flush of standard
 // output / error, whose text is then lost. The failing call is still recorded. Calls are
 // counted from this fail() on. GetLastError, SetLastError, GetCurrentProcess and SleepEx

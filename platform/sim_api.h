@@ -1,10 +1,7 @@
 // The simulated Windows, as the tool's code sees it on the host: the Win32 types,
 // constants and calls that the tool uses, with Win32's names and return conventions,
-// and the C library's stream calls routed to the simulated machine (its files in
-// msvcrt text mode, its standard output and error, its process exit).
-//
-// Tests include their test framework before this header: the stream names below are
-// macros from here on.
+// and the C library's calls that reach the machine (its files, its standard output and
+// error, its process exit) under win_ names.
 #ifndef PLATFORM_SIM_API_H
 #define PLATFORM_SIM_API_H
 
@@ -262,21 +259,14 @@ BOOL PeekConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD count, LPDWO
 BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD count, LPDWORD read);
 DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 
-// The C library as the simulated machine provides it.
-FILE *sim_fopen(const char *path, const char *mode);
-FILE *sim_stdout(void);
-FILE *sim_stderr(void);
-int sim_puts(const char *text);
-int sim_setvbuf(FILE *stream, char *buffer, int mode, size_t size);
-[[noreturn]] void sim_exit(int status);
-
-#undef stdout
-#undef stderr
-#define stdout (sim_stdout())
-#define stderr (sim_stderr())
-#define fopen sim_fopen
-#define puts sim_puts
-#define setvbuf sim_setvbuf
-#define exit sim_exit
+// The C library's calls that reach the machine (files, the console's streams, the process
+// exit) under names of their own, so that the host's C library keeps its own names: the
+// simulated machine answers these.
+FILE *win_fopen(const char *path, const char *mode);
+FILE *win_stdout(void);
+FILE *win_stderr(void);
+int win_puts(const char *text);
+int win_setvbuf(FILE *stream, char *buffer, int mode, size_t size);
+[[noreturn]] void win_exit(int status);
 
 #endif

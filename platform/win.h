@@ -32,6 +32,18 @@ __attribute__((format(ms_printf, 3, 4))) static inline int win_snprintf(char *ou
 }
 #undef snprintf
 #define snprintf win_snprintf
+
+// The calls that reach the machine through the C library; the host's simulated Windows
+// answers them under the same names.
+static inline FILE *win_fopen(const char *path, const char *mode) { return fopen(path, mode); }
+static inline FILE *win_stdout(void) { return stdout; }
+static inline FILE *win_stderr(void) { return stderr; }
+static inline int win_puts(const char *text) { return puts(text); }
+static inline int win_setvbuf(FILE *stream, char *buffer, int mode, size_t size)
+{
+    return setvbuf(stream, buffer, mode, size);
+}
+[[noreturn]] static inline void win_exit(int status) { exit(status); }
 #else
 #include "platform/sim_api.h"
 #endif

@@ -5,14 +5,6 @@
 
 #include "platform/sim.h"
 
-// The machine's own code uses the real C library underneath.
-#undef fopen
-#undef stdout
-#undef stderr
-#undef puts
-#undef setvbuf
-#undef exit
-
 #include <cstdint>
 #include <deque>
 #include <map>

@@ -93,29 +93,29 @@ const std::string &err() { return detail::machine().streams.err_text; }
 
 using namespace sim::detail;
 
-FILE *sim_stdout(void) {
+FILE *win_stdout(void) {
     Streams &streams = machine().streams;
     if (!streams.out) streams.out = open_std("stdout", &streams.out_text, true);
     return streams.out->file;
 }
 
-FILE *sim_stderr(void) {
+FILE *win_stderr(void) {
     Streams &streams = machine().streams;
     if (!streams.err) streams.err = open_std("stderr", &streams.err_text, false);
     return streams.err->file;
 }
 
-int sim_puts(const char *text) {
-    FILE *out = sim_stdout();
+int win_puts(const char *text) {
+    FILE *out = win_stdout();
     if (fputs(text, out) == EOF || fputc('\n', out) == EOF) return EOF;
     return 0;
 }
 
-int sim_setvbuf(FILE *stream, char *buffer, int mode, size_t size) {
+int win_setvbuf(FILE *stream, char *buffer, int mode, size_t size) {
     if (StdStream *s = std_stream_of(stream)) return set_std_buffer(s, buffer, mode, size);
     // Writing file streams stay unbuffered so that "write" faults count output calls.
     if (is_file_stream(stream)) return 0;
     return setvbuf(stream, buffer, mode, size);
 }
 
-void sim_exit(int status) { end_process(sim::Outcome::EXITED, status); }
+void win_exit(int status) { end_process(sim::Outcome::EXITED, status); }

@@ -1,4 +1,4 @@
-// sim_fopen: the machine's files as C streams in msvcrt's text or binary mode. Each stream
+// win_fopen: the machine's files as C streams in msvcrt's text or binary mode. Each stream
 // is a glibc cookie stream, so the tool's fgets, fprintf, fputs and fclose work unchanged.
 //
 // Streams that write are unbuffered on the C side: every output call (fputs, fprintf,
@@ -221,7 +221,7 @@ int open_files() { return static_cast<int>(detail::machine().streams.files.size(
 
 using namespace sim::detail;
 
-FILE *sim_fopen(const char *path, const char *mode) {
+FILE *win_fopen(const char *path, const char *mode) {
     if (auto fault = record("fopen", Args().text(path).text(mode))) return fail_open(*fault);
     OpenMode how;
     std::string key;

@@ -19,7 +19,7 @@ protected:
 };
 
 std::string read_all(const char *path, const char *mode) {
-    FILE *f = fopen(path, mode);
+    FILE *f = win_fopen(path, mode);
     if (!f) return "<no stream>";
     std::string text;
     char buffer[64];
@@ -62,7 +62,7 @@ TEST_F(SimStreams, ReadTranslatesLikeMsvcrtTextMode) {
 
 TEST_F(SimStreams, EndOfFileMarkEndsReadingForGood) {
     sim::write_file(kIni, std::string("ab") + kEof + "cd");
-    FILE *f = fopen(kIni, "rt");
+    FILE *f = win_fopen(kIni, "rt");
     ASSERT_NE(f, nullptr);
     char buffer[16];
     EXPECT_EQ(fread(buffer, 1, sizeof buffer, f), 2u);
@@ -82,7 +82,7 @@ TEST_F(SimStreams, WriteTranslatesLineFeedsInTextModeOnly) {
         {"wb", "a\nb\r\nc"},
     };
     for (const Case &c : cases) {
-        FILE *f = fopen(kIni, c.mode);
+        FILE *f = win_fopen(kIni, c.mode);
         ASSERT_NE(f, nullptr) << c.mode;
         fputs("a\nb\r\nc", f);
         EXPECT_EQ(fclose(f), 0);
@@ -92,7 +92,7 @@ TEST_F(SimStreams, WriteTranslatesLineFeedsInTextModeOnly) {
 
 TEST_F(SimStreams, LongLineComesInPiecesOfSizeLessOne) {
     sim::write_file(kIni, std::string(1200, 'x') + "\r\n");
-    FILE *f = fopen(kIni, "rt");
+    FILE *f = win_fopen(kIni, "rt");
     ASSERT_NE(f, nullptr);
     std::vector<size_t> pieces;
     char buffer[500];
@@ -108,25 +108,25 @@ TEST_F(SimStreams, OpenFollowsTheFileState) {
     sim::write_file("C:\\WINDOWS\\HELD.INI", "held");
     sim::hold_in_use("C:\\WINDOWS\\HELD.INI");
 
-    FILE *f = fopen(kIni, "w");
+    FILE *f = win_fopen(kIni, "w");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(sim::open_files(), 1);
     fclose(f);
     EXPECT_EQ(file_bytes(kIni), "");  // "w" empties an existing file
     EXPECT_EQ(sim::open_files(), 0);
 
-    EXPECT_EQ(fopen("C:\\WINDOWS\\NEW.INI", "r"), nullptr);
-    EXPECT_EQ(fopen("C:\\NOWHERE\\NEW.INI", "w"), nullptr);
-    EXPECT_EQ(fopen("C:\\WINDOWS\\RO.INI", "w"), nullptr);
-    EXPECT_EQ(fopen("C:\\WINDOWS\\HELD.INI", "r"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\WINDOWS\\NEW.INI", "r"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\NOWHERE\\NEW.INI", "w"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\WINDOWS\\RO.INI", "w"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\WINDOWS\\HELD.INI", "r"), nullptr);
     EXPECT_EQ(file_bytes("C:\\WINDOWS\\RO.INI"), "ro");
 }
 
 TEST_F(SimStreams, StandardOutputIsFullyBufferedEvenWhenLineBuffered) {
     static bool line_buffered;
     static const auto prompt_and_wait = []() {
-        if (line_buffered) setvbuf(stdout, nullptr, _IOLBF, 512);
-        puts("prompt");
+        if (line_buffered) win_setvbuf(win_stdout(), nullptr, _IOLBF, 512);
+        win_puts("prompt");
         HANDLE in =
             CreateFileA("conin$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         nullptr, OPEN_EXISTING, 0, nullptr);
@@ -146,8 +146,8 @@ TEST_F(SimStreams, StandardOutputIsFullyBufferedEvenWhenLineBuffered) {
     }
 
     static const auto exits = []() -> int {
-        puts("bye");
-        exit(3);
+        win_puts("bye");
+        win_exit(3);
     };
     const sim::Outcome outcome = sim::run(exits);
     EXPECT_EQ(outcome.kind, sim::Outcome::EXITED);
@@ -519,7 +519,7 @@ TEST_F(SimFaults, StreamWriteAndCloseFailuresKeepWhatReachedTheDisk) {
     for (const Case &c : cases) {
         sim::reset();
         sim::fail(c.name, c.nth, ERROR_DISK_FULL);
-        FILE *f = fopen(kIni, "wt");
+        FILE *f = win_fopen(kIni, "wt");
         ASSERT_NE(f, nullptr);
         fputs("one\n", f);
         fprintf(f, "%s\n", "two");
