@@ -1,6 +1,6 @@
 // Control surface of the simulated Windows, for host tests: set up a machine, run the
 // tool's code against it, then look at what it did. One machine per process, made anew
-// by sim::reset(). Include platform/win.h after the test framework to get the Win32
+// by sim::reset(). Include platform/win.h to get the Win32
 // names that tests pass in (HKEY_LOCAL_MACHINE, REG_SZ, ...).
 #ifndef PLATFORM_SIM_H
 #define PLATFORM_SIM_H
