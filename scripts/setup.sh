@@ -45,5 +45,5 @@ fi
 
 [ -n "${TAVREL_SKIP_LAB:-}" ] && exit 0
 # Wine's loader is a 32-bit Linux program; where the kernel does not run those, qemu does.
-bash lab/i386_emulation.sh install ||
+bash scripts/i386_emulation.sh install ||
   fail "the Wine lab cannot run here (see the line above); set TAVREL_SKIP_LAB=1 only to run the host tests without it"
