@@ -286,7 +286,9 @@ def check_resources(c, pe):
 def check_manifest(c, data):
     root = ET.fromstring(data)
     levels = [e.get("level") for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
-    c.check(levels == ["asInvoker"], "requestedExecutionLevel %s, not asInvoker" % levels)
+    # An administrator's programs start with a filtered token under UAC, which cannot change
+    # HKLM: the tool asks for the user's highest rights. Wine shows no UAC to test this on.
+    c.check(levels == ["highestAvailable"], "requestedExecutionLevel %s, not highestAvailable" % levels)
     ids = {e.get("Id", "").lower() for e in root.iter() if e.tag.endswith("}supportedOS")}
     for guid, name in SUPPORTED_OS.items():
         c.check(guid in ids, "manifest lacks supportedOS for %s" % name)
