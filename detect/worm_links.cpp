@@ -52,8 +52,8 @@ static bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, cha
     return length > 0 && length < INI_PATH_SIZE;
 }
 
-// Whether the rows of a 64-bit view are looked at; asked once per walk, and only when such
-// a row comes, so that a walk elsewhere makes no call for them.
+// Whether the rows of a 64-bit view are looked at: the question is asked once per walk, at
+// the first such row; without WoW64 those rows cost nothing more, not one registry call.
 static bool view_exists(const worm_link &link, int *wow64)
 {
     if (link.view == 0)
