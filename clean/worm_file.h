@@ -19,6 +19,10 @@ bool file_exists(const char *path);
 // system files can be deleted.
 void clear_file_attributes(const char *path);
 
+// True only when Windows says there is no such file or folder: any other failure to read
+// the attributes may hide a file that is still there.
+bool known_absent(const char *path);
+
 // True only when path existed and was deleted.
 bool delete_if_exists(const char *path);
 

@@ -84,6 +84,9 @@ struct PendingRename {
     std::string to;  // empty: delete at boot
     DWORD flags;
 };
+// GetShortPathNameA gives short_name for the last name of this path (a file or folder);
+// every other name stays as the path gives it.
+void set_short_name(const std::string &windows_path, const std::string &short_name);
 std::vector<PendingRename> pending_renames();  // from MoveFileExA with DELAY_UNTIL_REBOOT
 // Stream writes may add this many more bytes to the disk; a write that does not fit puts
 // what fits and fails (ERROR_DISK_FULL, errno ENOSPC). Negative: no limit (the default).

@@ -87,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                     std::string("a=b\r\n[rename]\r\n") + ENTRY},
         WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
                     std::string("[rename]\r\n") + ENTRY + std::string("x=\0y\r\n", 6)},
+        WininitCase{"BlankInsideTheHeaderMakesItText", BYTES("[ren ame]\r\na=b\r\n"),
+                    std::string("[ren ame]\r\na=b\r\n[rename]\r\n") + ENTRY},
         WininitCase{"LastLineWithoutLineEndStaysSo", BYTES("[rename]\r\na=b"),
                     std::string("[rename]\r\n") + ENTRY + "a=b"}),
     [](const ::testing::TestParamInfo<WininitCase> &info) { return info.param.name; });
@@ -185,6 +187,88 @@ INSTANTIATE_TEST_SUITE_P(
                       WininitFault{"OldNameTaken", NULL, 0, WininitFault::OLD_NAME_TAKEN}),
     [](const ::testing::TestParamInfo<WininitFault> &info) { return info.param.name; });
 
+struct WininitKeep {
+    const char *name;
+    std::vector<std::pair<const char *, int>> faults;  // call and nth, each failing once
+    long long disk_space;  // bytes the writes may add; -1: no limit
+    bool old_held;         // another program holds the aside name from the start
+    bool other_new;        // another program's WININIT.NEW is there
+    bool arranged;         // WININIT.INI ends up with the entry
+    bool old_left;
+};
+
+void PrintTo(const WininitKeep &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class WininitKeepTest : public ToolTest, public ::testing::WithParamInterface<WininitKeep> {};
+
+// A complete WININIT.INI stays under its name, and no file of another program's is touched.
+TEST_P(WininitKeepTest, CompleteFileStaysUnderItsName)
+{
+    const WininitKeep &c = GetParam();
+    sim::set_family(sim::FAMILY_9X);
+    const std::string before = "[rename]\r\nNUL=C:\\installer.tmp\r\n" + std::string(2000, ';') + "\r\n";
+    sim::write_file(WININIT_INI, before, FILE_ATTRIBUTE_READONLY);
+    const std::string other_new = "[rename]\r\nNUL=C:\\setup2.tmp\r\n";
+    if (c.other_new)
+        sim::write_file(WININIT_NEW, other_new);
+    sim::hold_in_use(WININIT_OLD, c.old_held);
+    for (const auto &fault : c.faults)
+        sim::fail(fault.first, fault.second, ERROR_ACCESS_DENIED);
+    sim::set_disk_space(c.disk_space);
+    EXPECT_EQ(c.arranged, schedule_delete_at_boot(WORM_PATH, NULL));
+    std::string after;
+    ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
+    EXPECT_EQ(c.arranged ? "[rename]\r\n" + std::string(ENTRY) + before.substr(10) : before, after);
+    EXPECT_EQ(c.old_left, sim::exists(WININIT_OLD));
+    EXPECT_EQ(c.other_new, sim::read_file(WININIT_NEW, &after) && after == other_new);
+    EXPECT_EQ(c.other_new, sim::exists(WININIT_NEW));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wininit, WininitKeepTest,
+    ::testing::Values(WininitKeep{"OtherProgramsNewFile", {}, -1, false, true, false, false},
+                      WininitKeep{"ShortWriteOfTheCopy", {}, 1000, false, false, false, false},
+                      // The aside file is read-only like the user's and goes back by copy.
+                      WininitKeep{"ReadOnlyAsideCopiedBack", {{"MoveFileA", 2}, {"MoveFileA", 3}}, -1, false, false,
+                                  false, false},
+                      // The copy back is cut by a full disk: the copy with the entry takes its place.
+                      WininitKeep{"CutCopyBackNeverStays", {{"MoveFileA", 2}, {"MoveFileA", 3}}, 2200, false, false,
+                                  true, true},
+                      WininitKeep{"AsideHeldByAnotherProgram", {}, -1, true, false, true, true}),
+    [](const ::testing::TestParamInfo<WininitKeep> &info) { return info.param.name; });
+
+// Windows carries the entry out before long names are known: the short form, where there is one.
+TEST_F(ToolTest, EntryNamesTheFileByItsShortPath)
+{
+    sim::set_family(sim::FAMILY_9X);
+    const std::string dir = "C:\\Program Files\\Windows System Folder";
+    sim::write_file(dir + "\\FILES32.VXD", "worm");
+    const struct {
+        const char *program_files;  // short forms; NULL: none
+        const char *folder;
+        bool fails;
+        std::string entry_path;
+    } rows[] = {
+        {"PROGRA~1", "WINDOW~1", false, "C:\\PROGRA~1\\WINDOW~1\\FILES32.VXD"},
+        {"PROGRA~1", NULL, false, "C:\\PROGRA~1\\Windows System Folder\\FILES32.VXD"},
+        {"PROGRA~1", "WINDOW~1", true, dir + "\\FILES32.VXD"},
+    };
+    for (const auto &row : rows) {
+        sim::write_file(WININIT_INI, "");
+        sim::set_short_name("C:\\Program Files", row.program_files);
+        sim::set_short_name(dir, row.folder != NULL ? row.folder : "Windows System Folder");
+        if (row.fails)
+            sim::fail("GetShortPathNameA");
+        EXPECT_TRUE(schedule_delete_at_boot((dir + "\\FILES32.VXD").c_str(), NULL));
+        std::string after;
+        sim::read_file(WININIT_INI, &after);
+        EXPECT_EQ("[rename]\r\nNUL=" + row.entry_path + "\r\n", after);
+    }
+}
+
 TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
 {
     sim::set_family(sim::FAMILY_9X);
@@ -201,7 +285,8 @@ TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
 TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)
 {
     sim::set_family(sim::FAMILY_9X);
-    for (std::string dir : {std::string(""), "C:\\" + std::string(250, 'W')}) {
+    // 248 characters: WININIT.INI's path would be exactly 260 bytes, one too many.
+    for (std::string dir : {std::string(""), "C:\\" + std::string(250, 'W'), "C:\\" + std::string(245, 'W')}) {
         sim::set_windows_dir(dir);
         EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
         EXPECT_EQ(0, sim::count("fopen")) << dir.size();

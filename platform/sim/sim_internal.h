@@ -128,6 +128,7 @@ struct Files {
     std::string windows_dir = "C:\\WINDOWS";
     std::string system_dir = "C:\\WINDOWS\\SYSTEM32";
     long long disk_space = -1;  // bytes stream writes may still add; -1: no limit
+    std::map<std::string, std::string> short_names;  // key -> short form of its last name
 };
 bool normalize(const std::string &windows_path, std::string *key);
 std::string host_of(const std::string &key);
