@@ -81,7 +81,8 @@ bool known_end(const sim::Outcome &outcome)
     case sim::Outcome::RETURNED: return outcome.code >= RUN_FINISHED && outcome.code <= RUN_LINKS_LEFT;
     case sim::Outcome::EXITED: return outcome.code == 1 || outcome.code == RUN_RESTART_NEEDED;
     case sim::Outcome::IDLE: return true;
-    case sim::Outcome::BLOCKED: return false;
+    case sim::Outcome::BLOCKED:
+    case sim::Outcome::CUT: return false;
     }
     return false;
 }
@@ -248,6 +249,59 @@ TEST_P(FaultSweepTest, NoFaultLosesDataOrClaimsWhatDidNotHappen)
     }
     std::cout << "[ sweep    ] " << run.name << ": " << calls.size() << " calls swept, " << reruns
               << " reruns\n";
+}
+
+// After a run cut off anywhere and a second run answered Y: every other program's data is
+// there, WININIT.INI holds the other entries and nothing but the worm file's entries
+// besides, and whatever is left of the worm the second run says is left.
+void check_after_cut(const sim::Outcome &outcome, const std::map<std::string, std::string> &before,
+                     const std::string &where)
+{
+    EXPECT_TRUE(known_end(outcome)) << where << ": kind " << outcome.kind << " code " << outcome.code;
+    EXPECT_EQ(0, sim::open_keys() + sim::open_handles() + sim::open_files()) << where;
+    expect_only_worm_changed(before, where);
+    std::string ini;
+    ASSERT_TRUE(sim::read_file(WININIT_INI, &ini)) << where;
+    const std::string entry = "NUL=" WORM_PATH "\r\n";
+    bool arranged = !sim::pending_renames().empty();
+    for (size_t at; (at = ini.find(entry)) != std::string::npos; arranged = true)
+        ini.erase(at, entry.size());
+    EXPECT_EQ(OTHER_ENTRIES, ini) << where;
+    const std::string &out = sim::out();
+    const bool not_scheduled = out.find(MSG_NOT_SCHEDULED) != std::string::npos;
+    const bool said_left = out.find(MSG_NO_RIGHTS) != std::string::npos || not_scheduled;
+    sim::clear_faults();
+    const bool left = probe_worm_links() != 0 || (sim::exists(WORM_PATH) && !arranged);
+    EXPECT_TRUE(said_left || !left) << where << ": " << out;
+    if (out.find(MSG_MUST_RESTART) != std::string::npos && !not_scheduled) {
+        EXPECT_TRUE(arranged) << where;
+    }
+    expect_honest_verdict(where);
+}
+
+TEST_P(FaultSweepTest, PowerCutAfterAnyCallThenARunAnsweredYes)
+{
+    const SweepRun &run = GetParam();
+    stage(run);
+    ASSERT_TRUE(known_end(run_tool()));
+    const int total = sim::total_calls();
+    for (int nth = 1; nth < total; nth++) {
+        stage(run);
+        const std::map<std::string, std::string> before = machine_state();
+        sim::cut_power_after(nth);
+        const sim::Outcome cut = run_tool();
+        std::ostringstream where;
+        where << run.name << " cut after call " << nth << " (" << sim::calls().back().name << ")";
+        EXPECT_EQ(sim::Outcome::CUT, cut.kind) << where.str();
+        sim::next_process();
+        reset_tool_state();
+        sim::press_key('y');
+        sim::press_key('r');
+        check_after_cut(run_tool(), before, where.str());
+        if (HasFailure())
+            return;
+    }
+    std::cout << "[ power cut] " << run.name << ": " << total - 1 << " cut points tried\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -29,6 +29,7 @@ namespace detail {
 constexpr DWORD kErrorInvalidFunction = 1;
 constexpr DWORD kErrorKeyDeleted = 1018;
 constexpr DWORD kErrorNoSuchPrivilege = 1313;
+constexpr DWORD kErrorNotReady = 21;
 constexpr DWORD kDeleteAccess = 0x00010000u;
 
 // ---- Names compared the Windows way: ASCII letters without regard to case. Order is
@@ -227,6 +228,7 @@ struct CallRecord {
     std::vector<Call> calls;
     std::vector<Fault> faults;
     std::map<int, DWORD> nth_call_faults;
+    int cut_after = -1;  // calls that take effect before the power cut; -1: none
 };
 
 struct Machine {
