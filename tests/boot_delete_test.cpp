@@ -87,8 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::string("a=b\r\n[rename]\r\n") + ENTRY},
         WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
                     std::string("[rename]\r\n") + ENTRY + std::string("x=\0y\r\n", 6)},
-        WininitCase{"BlankInsideTheHeaderMakesItText", BYTES("[ren ame]\r\na=b\r\n"),
-                    std::string("[ren ame]\r\na=b\r\n[rename]\r\n") + ENTRY},
+        WininitCase{"BlankInsideTheHeaderMakesItText", BYTES("[ren ame]\r\n"), std::string("[ren ame]\r\n[rename]\r\n") + ENTRY},
         WininitCase{"LastLineWithoutLineEndStaysSo", BYTES("[rename]\r\na=b"),
                     std::string("[rename]\r\n") + ENTRY + "a=b"}),
     [](const ::testing::TestParamInfo<WininitCase> &info) { return info.param.name; });
@@ -126,7 +125,11 @@ struct WininitFault {
     const char *name;
     const char *call;  // fails once
     int nth;
-    enum { INI_PRESENT, INI_ABSENT, OLD_NAME_TAKEN } start;
+    enum { INI_PRESENT, INI_ABSENT, OLD_NAME_TAKEN, NEW_NAME_TAKEN, OLD_HELD } start;
+    const char *call2 = NULL;  // fails once as well
+    int nth2 = 0;
+    long long disk_space = 0;  // 0: no limit
+    bool arranged = false;       // the copy with the entry stays, WININIT.OLD beside it
 };
 
 void PrintTo(const WininitFault &c, std::ostream *os)
@@ -137,7 +140,8 @@ void PrintTo(const WininitFault &c, std::ostream *os)
 class WininitFaultTest : public ToolTest, public ::testing::WithParamInterface<WininitFault> {};
 
 // Whichever step fails, WININIT.INI is exactly as it was, no file of the tool's is left
-// beside it, and the deletion is reported as not arranged.
+// beside it, and the deletion is reported as not arranged; or, when the aside file cannot
+// come back, WININIT.INI is the complete copy with the entry.
 TEST_P(WininitFaultTest, UsersFileStaysExactlyAsItWas)
 {
     const WininitFault &c = GetParam();
@@ -148,24 +152,27 @@ TEST_P(WininitFaultTest, UsersFileStaysExactlyAsItWas)
     if (c.start != WininitFault::INI_ABSENT)
         sim::write_file(WININIT_INI, before, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     const std::string someone_elses = "[rename]\r\nNUL=C:\\kept.tmp\r\n";
-    if (c.start == WininitFault::OLD_NAME_TAKEN)
-        sim::write_file(WININIT_OLD, someone_elses);
-    if (c.call != NULL)
-        sim::fail(c.call, c.nth, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
+    if (c.start == WininitFault::OLD_NAME_TAKEN || c.start == WininitFault::NEW_NAME_TAKEN)
+        sim::write_file(c.start == WininitFault::OLD_NAME_TAKEN ? WININIT_OLD : WININIT_NEW, someone_elses);
+    sim::hold_in_use(WININIT_OLD, c.start == WininitFault::OLD_HELD);
+    for (auto fault : {std::make_pair(c.call, c.nth), std::make_pair(c.call2, c.nth2)})
+        if (fault.first != NULL)
+            sim::fail(fault.first, fault.second, ERROR_ACCESS_DENIED);
+    sim::set_disk_space(c.disk_space > 0 ? c.disk_space : -1);
+    EXPECT_EQ(c.arranged, schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
     if (c.start == WininitFault::INI_ABSENT) {
         EXPECT_FALSE(sim::exists(WININIT_INI));
     } else {
         ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
-        EXPECT_EQ(before, after);
-        EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, sim::attributes(WININIT_INI));
+        EXPECT_EQ(c.arranged ? "[rename]\r\n" + std::string(ENTRY) + before.substr(10) : before, after);
+        EXPECT_TRUE(c.arranged || sim::attributes(WININIT_INI) == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     }
-    EXPECT_FALSE(sim::exists(WININIT_NEW));
+    EXPECT_EQ(c.start == WininitFault::NEW_NAME_TAKEN, sim::read_file(WININIT_NEW, &after) && after == someone_elses);
     if (c.start == WininitFault::OLD_NAME_TAKEN)
         EXPECT_TRUE(sim::read_file(WININIT_OLD, &after) && after == someone_elses);
     else
-        EXPECT_FALSE(sim::exists(WININIT_OLD));
+        EXPECT_EQ(c.arranged, sim::exists(WININIT_OLD));
     EXPECT_EQ(0, sim::open_files());
 }
 
@@ -184,90 +191,16 @@ INSTANTIATE_TEST_SUITE_P(
                       WininitFault{"DeleteOld", "DeleteFileA", 1, WininitFault::INI_PRESENT},
                       WininitFault{"MoveInWithoutIni", "MoveFileA", 1, WininitFault::INI_ABSENT},
                       // Another program's WININIT.OLD is never overwritten.
-                      WininitFault{"OldNameTaken", NULL, 0, WininitFault::OLD_NAME_TAKEN}),
+                      WininitFault{"OldNameTaken", NULL, 0, WininitFault::OLD_NAME_TAKEN},
+                      WininitFault{"NewNameTaken", NULL, 0, WininitFault::NEW_NAME_TAKEN},
+                      WininitFault{"ShortWrite", NULL, 0, WininitFault::INI_PRESENT, NULL, 0, 5000},
+                      // The aside file goes back by copy, read-only as it is; or the copy is
+                      // cut short, and the new file takes the name.
+                      WininitFault{"CopiedBack", "MoveFileA", 2, WininitFault::INI_PRESENT, "MoveFileA", 3},
+                      WininitFault{"CopyBackCut", "MoveFileA", 2, WininitFault::INI_PRESENT, "MoveFileA", 3, 14000,
+                                   true},
+                      WininitFault{"OldHeldByAnotherProgram", NULL, 0, WininitFault::OLD_HELD, NULL, 0, 0, true}),
     [](const ::testing::TestParamInfo<WininitFault> &info) { return info.param.name; });
-
-struct WininitKeep {
-    const char *name;
-    std::vector<std::pair<const char *, int>> faults;  // call and nth, each failing once
-    long long disk_space;  // bytes the writes may add; -1: no limit
-    bool old_held;         // another program holds the aside name from the start
-    bool other_new;        // another program's WININIT.NEW is there
-    bool arranged;         // WININIT.INI ends up with the entry
-    bool old_left;
-};
-
-void PrintTo(const WininitKeep &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class WininitKeepTest : public ToolTest, public ::testing::WithParamInterface<WininitKeep> {};
-
-// A complete WININIT.INI stays under its name, and no file of another program's is touched.
-TEST_P(WininitKeepTest, CompleteFileStaysUnderItsName)
-{
-    const WininitKeep &c = GetParam();
-    sim::set_family(sim::FAMILY_9X);
-    const std::string before = "[rename]\r\nNUL=C:\\installer.tmp\r\n" + std::string(2000, ';') + "\r\n";
-    sim::write_file(WININIT_INI, before, FILE_ATTRIBUTE_READONLY);
-    const std::string other_new = "[rename]\r\nNUL=C:\\setup2.tmp\r\n";
-    if (c.other_new)
-        sim::write_file(WININIT_NEW, other_new);
-    sim::hold_in_use(WININIT_OLD, c.old_held);
-    for (const auto &fault : c.faults)
-        sim::fail(fault.first, fault.second, ERROR_ACCESS_DENIED);
-    sim::set_disk_space(c.disk_space);
-    EXPECT_EQ(c.arranged, schedule_delete_at_boot(WORM_PATH, NULL));
-    std::string after;
-    ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
-    EXPECT_EQ(c.arranged ? "[rename]\r\n" + std::string(ENTRY) + before.substr(10) : before, after);
-    EXPECT_EQ(c.old_left, sim::exists(WININIT_OLD));
-    EXPECT_EQ(c.other_new, sim::read_file(WININIT_NEW, &after) && after == other_new);
-    EXPECT_EQ(c.other_new, sim::exists(WININIT_NEW));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Wininit, WininitKeepTest,
-    ::testing::Values(WininitKeep{"OtherProgramsNewFile", {}, -1, false, true, false, false},
-                      WininitKeep{"ShortWriteOfTheCopy", {}, 1000, false, false, false, false},
-                      // The aside file is read-only like the user's and goes back by copy.
-                      WininitKeep{"ReadOnlyAsideCopiedBack", {{"MoveFileA", 2}, {"MoveFileA", 3}}, -1, false, false,
-                                  false, false},
-                      // The copy back is cut by a full disk: the copy with the entry takes its place.
-                      WininitKeep{"CutCopyBackNeverStays", {{"MoveFileA", 2}, {"MoveFileA", 3}}, 2200, false, false,
-                                  true, true},
-                      WininitKeep{"AsideHeldByAnotherProgram", {}, -1, true, false, true, true}),
-    [](const ::testing::TestParamInfo<WininitKeep> &info) { return info.param.name; });
-
-// Windows carries the entry out before long names are known: the short form, where there is one.
-TEST_F(ToolTest, EntryNamesTheFileByItsShortPath)
-{
-    sim::set_family(sim::FAMILY_9X);
-    const std::string dir = "C:\\Program Files\\Windows System Folder";
-    sim::write_file(dir + "\\FILES32.VXD", "worm");
-    const struct {
-        const char *program_files;  // short forms; NULL: none
-        const char *folder;
-        bool fails;
-        std::string entry_path;
-    } rows[] = {
-        {"PROGRA~1", "WINDOW~1", false, "C:\\PROGRA~1\\WINDOW~1\\FILES32.VXD"},
-        {"PROGRA~1", NULL, false, "C:\\PROGRA~1\\Windows System Folder\\FILES32.VXD"},
-        {"PROGRA~1", "WINDOW~1", true, dir + "\\FILES32.VXD"},
-    };
-    for (const auto &row : rows) {
-        sim::write_file(WININIT_INI, "");
-        sim::set_short_name("C:\\Program Files", row.program_files);
-        sim::set_short_name(dir, row.folder != NULL ? row.folder : "Windows System Folder");
-        if (row.fails)
-            sim::fail("GetShortPathNameA");
-        EXPECT_TRUE(schedule_delete_at_boot((dir + "\\FILES32.VXD").c_str(), NULL));
-        std::string after;
-        sim::read_file(WININIT_INI, &after);
-        EXPECT_EQ("[rename]\r\nNUL=" + row.entry_path + "\r\n", after);
-    }
-}
 
 TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
 {
@@ -291,6 +224,19 @@ TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)
         EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
         EXPECT_EQ(0, sim::count("fopen")) << dir.size();
     }
+}
+
+// Windows carries the entry out before long names are known: the short form, where there is one.
+TEST_F(ToolTest, EntryNamesTheFileByItsShortPath)
+{
+    sim::set_family(sim::FAMILY_9X);
+    const std::string path = "C:\\Program Files\\Windows System Folder\\FILES32.VXD";
+    sim::write_file(path, "worm");
+    sim::set_short_name("C:\\Program Files", "PROGRA~1");
+    EXPECT_TRUE(schedule_delete_at_boot(path.c_str(), NULL));
+    std::string after;
+    sim::read_file(WININIT_INI, &after);
+    EXPECT_EQ("[rename]\r\nNUL=C:\\PROGRA~1\\Windows System Folder\\FILES32.VXD\r\n", after);
 }
 
 TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
