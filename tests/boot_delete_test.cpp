@@ -112,13 +112,20 @@ TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
     EXPECT_EQ(header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\n" + ENTRY + "w=2\r\n", after);
 }
 
-TEST_F(ToolTest, NewNameTakesThePlaceOfNul)
+TEST_F(ToolTest, NewNameTakesThePlaceOfNulAndTheShortPathThatOfTheLongOne)
 {
     sim::set_family(sim::FAMILY_9X);
     schedule_delete_at_boot(WORM_PATH, "C:\\WINDOWS\\SYSTEM32\\FILES32.OLD");
     std::string after;
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ("[rename]\r\nC:\\WINDOWS\\SYSTEM32\\FILES32.OLD=" WORM_PATH "\r\n", after);
+    // Windows reads the entry before long names are known; a name without a short form stays.
+    sim::write_file("C:\\Program Files\\System Folder\\FILES32.VXD", "");
+    sim::set_short_name("C:\\Program Files", "PROGRA~1");
+    sim::write_file(WININIT_INI, "");
+    schedule_delete_at_boot("C:\\Program Files\\System Folder\\FILES32.VXD", NULL);
+    sim::read_file(WININIT_INI, &after);
+    EXPECT_EQ("[rename]\r\nNUL=C:\\PROGRA~1\\System Folder\\FILES32.VXD\r\n", after);
 }
 
 struct WininitFault {
@@ -224,19 +231,6 @@ TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)
         EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
         EXPECT_EQ(0, sim::count("fopen")) << dir.size();
     }
-}
-
-// Windows carries the entry out before long names are known: the short form, where there is one.
-TEST_F(ToolTest, EntryNamesTheFileByItsShortPath)
-{
-    sim::set_family(sim::FAMILY_9X);
-    const std::string path = "C:\\Program Files\\Windows System Folder\\FILES32.VXD";
-    sim::write_file(path, "worm");
-    sim::set_short_name("C:\\Program Files", "PROGRA~1");
-    EXPECT_TRUE(schedule_delete_at_boot(path.c_str(), NULL));
-    std::string after;
-    sim::read_file(WININIT_INI, &after);
-    EXPECT_EQ("[rename]\r\nNUL=C:\\PROGRA~1\\Windows System Folder\\FILES32.VXD\r\n", after);
 }
 
 TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
