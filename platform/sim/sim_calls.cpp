@@ -68,7 +68,7 @@ Args &Args::raw(const std::string &s) {
 
 // Calls made from inside glibc's stream code, which must not be unwound: after a power cut
 // they fail and take no effect, and the next call of any other name ends the process.
-bool stream_call(const std::string &name) {
+static bool stream_call(const std::string &name) {
     return name == "read" || name == "write" || name == "fclose" || name == "stdout" || name == "stderr";
 }
 
