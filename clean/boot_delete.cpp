@@ -138,25 +138,30 @@ static bool copy_bytes(const char *from, const char *to)
 
 // Gives the set-aside WININIT.INI its name back. When the rename is refused its bytes go
 // back through a copy, so that the user's entries never stay under the aside name alone.
-static void put_back(const char *old_path, const char *ini_path, DWORD attributes)
+// False when neither way brought it back.
+static bool put_back(const char *old_path, const char *ini_path, DWORD attributes)
 {
     if (!MoveFileA(old_path, ini_path)) {
         if (!copy_bytes(old_path, ini_path)) {
             // A cut copy must not pass for the user's file; the aside one is whole.
             DeleteFileA(ini_path);
-            return;
+            return false;
         }
         SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(old_path);
     }
     SetFileAttributesA(ini_path, attributes);
+    return true;
 }
 
 // Puts the complete copy at new_path in the place of WININIT.INI (had_ini: there is one)
 // with the 9x family's calls alone, so that at every moment a complete WININIT.INI is there
 // under its own name or set aside under old_path, from where it goes back when a step
 // fails. MoveFileA never replaces a file: another program's file of the aside name stops
-// the change instead of being lost. True when WININIT.INI now holds the copy.
+// the change instead of being lost. When the aside file cannot come back, the copy, as
+// complete and with the entry, takes the name Windows reads; failing that too, both stay as
+// the pair that the next run puts back (restore_set_aside_wininit). True when WININIT.INI
+// now holds the copy.
 static bool replace_wininit(const char *ini_path, const char *new_path, const char *old_path, bool had_ini)
 {
     if (!had_ini)
@@ -175,22 +180,60 @@ static bool replace_wininit(const char *ini_path, const char *new_path, const ch
         if (!MoveFileA(ini_path, new_path))
             return true;
     }
-    put_back(old_path, ini_path, attributes);
-    return discard(new_path);
+    if (put_back(old_path, ini_path, attributes))
+        return discard(new_path);
+    return MoveFileA(new_path, ini_path) != FALSE;
 }
 
-static bool schedule_in_wininit(const char *path, const char *new_name)
+// The three names of the edit, in the Windows directory; false when any does not fit.
+static bool wininit_paths(char *ini_path, char *new_path, char *old_path)
 {
     char dir[WININIT_LINE_SIZE];
     UINT length = GetWindowsDirectoryA(dir, WININIT_LINE_SIZE);
     if (length == 0 || length >= WININIT_LINE_SIZE)
         return false;
+    return make_path(ini_path, dir, "\\WININIT.INI") && make_path(new_path, dir, "\\WININIT.NEW") &&
+           make_path(old_path, dir, "\\WININIT.OLD");
+}
+
+void restore_set_aside_wininit(void)
+{
+    if (is_nt_family())
+        return;
     char ini_path[WININIT_PATH_SIZE];
     char new_path[WININIT_PATH_SIZE];
     char old_path[WININIT_PATH_SIZE];
-    if (!make_path(ini_path, dir, "\\WININIT.INI") || !make_path(new_path, dir, "\\WININIT.NEW") ||
-        !make_path(old_path, dir, "\\WININIT.OLD"))
+    if (!wininit_paths(ini_path, new_path, old_path) || !file_exists(old_path))
+        return;
+    // Only the edit leaves WININIT.OLD and WININIT.NEW without a WININIT.INI; the new file is
+    // its copy, which the run that made it did not get to put in place.
+    if (!file_exists(new_path) || !known_absent(ini_path))
+        return;
+    if (MoveFileA(old_path, ini_path))
+        DeleteFileA(new_path);
+}
+
+// Windows carries out WININIT.INI before long names are known: the entry names the file by
+// its short form, or by path itself where it has none.
+static const char *boot_time_name(const char *path, char *short_path)
+{
+    DWORD length = GetShortPathNameA(path, short_path, WININIT_PATH_SIZE);
+    return length > 0 && length < WININIT_PATH_SIZE ? short_path : path;
+}
+
+static bool schedule_in_wininit(const char *path, const char *new_name)
+{
+    char ini_path[WININIT_PATH_SIZE];
+    char new_path[WININIT_PATH_SIZE];
+    char old_path[WININIT_PATH_SIZE];
+    if (!wininit_paths(ini_path, new_path, old_path))
         return false;
+    // A WININIT.NEW that is already there is another program's, or one that may be: it is
+    // never opened for writing.
+    if (!known_absent(new_path))
+        return false;
+    char short_path[WININIT_PATH_SIZE];
+    const char *entry_path = boot_time_name(path, short_path);
 
     // Binary both ways: every byte of the user's file is copied, those behind a DOS
     // end-of-file byte too, and each line keeps its own line end.
@@ -204,7 +247,7 @@ static bool schedule_in_wininit(const char *path, const char *new_name)
             fclose(in);
         return false;
     }
-    bool complete = copy_with_entry(in, out, new_name != NULL ? new_name : "NUL", path);
+    bool complete = copy_with_entry(in, out, new_name != NULL ? new_name : "NUL", entry_path);
     bool had_ini = in != NULL;
     if (in != NULL)
         fclose(in);

@@ -7,13 +7,20 @@
 // fgets is given this size: pieces of at most 498 characters.
 #define WININIT_READ_SIZE 499
 
+// 9x family: a WININIT.INI that the edit below had set aside as WININIT.OLD when the run
+// was cut off (WININIT.INI missing, WININIT.OLD and the copy WININIT.NEW there) gets its
+// name back, and the copy goes. Anything else is left as it is; prints nothing.
+void restore_set_aside_wininit(void);
+
 // Arranges that at the next start of Windows the file at path is deleted, or moved to
 // new_name when that is not NULL. NT family: a pending move kept by Windows. 9x family: an
-// entry "NUL=<path>" (or "<new_name>=<path>") first in the [rename] section of WININIT.INI,
-// rebuilt through WININIT.NEW; WININIT.INI is replaced only by a copy written in full, and
+// entry "NUL=<path>" (or "<new_name>=<path>", path by its short form when it has one) first
+// in the [rename] section of WININIT.INI, rebuilt through WININIT.NEW, which must not exist
+// yet (another program's is never touched); WININIT.INI is replaced only by a copy written in full, and
 // is set aside as WININIT.OLD until that copy has taken its place, so other programs'
 // entries are never lost: when any step fails, WININIT.INI is as it was and neither
-// WININIT.NEW nor WININIT.OLD is left. Prints nothing. True when the deletion is
+// WININIT.NEW nor WININIT.OLD is left; when WININIT.OLD cannot be given back, the copy stays
+// as WININIT.INI, or both stay for restore_set_aside_wininit. Prints nothing. True when the deletion is
 // arranged: NT, Windows accepted the pending move; 9x, WININIT.INI now holds the entry.
 bool schedule_delete_at_boot(const char *path, const char *new_name);
 

@@ -21,9 +21,7 @@ static bool delete_if_exists(const char *path)
     return file_exists(path) && DeleteFileA(path);
 }
 
-// Gone for sure only when Windows says there is no such file: any other failure to read
-// the attributes may hide a file that is still there.
-static bool known_absent(const char *path)
+bool known_absent(const char *path)
 {
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
         return false;

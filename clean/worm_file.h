@@ -11,6 +11,10 @@ enum worm_file_outcome {
 // True when the attributes of path can be read; a directory counts.
 bool file_exists(const char *path);
 
+// True only when Windows says there is no such file or folder: any other failure to read
+// the attributes may hide a file that is still there.
+bool known_absent(const char *path);
+
 worm_file_outcome remove_worm_file(const char *path);
 
 #endif

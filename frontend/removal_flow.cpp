@@ -60,12 +60,19 @@ static bool user_agrees(void)
 
 int run_removal(void)
 {
+    // The user's pending renames come back first, should a run before have been cut off
+    // in the middle of its WININIT.INI edit.
+    restore_set_aside_wininit();
+    // A length that does not fit says the buffer holds no directory.
     UINT length = GetSystemDirectoryA(system_dir, PATH_SIZE);
-    if (length == 0 || system_dir[0] == '\0')
+    if (length == 0 || length >= PATH_SIZE || system_dir[0] == '\0')
         fatal_exit(MSG_NO_SYSTEM_DIR);
-    // An over-long directory gives a cut path, never an overrun.
-    if (snprintf(worm_path, PATH_SIZE, "%s\\%s", system_dir, WORM_FILE_NAME) >= PATH_SIZE)
-        worm_path[PATH_SIZE - 1] = '\0';
+    // A cut path would name another file: a directory that leaves no room for the file's
+    // name is as good as none.
+    if (snprintf(worm_path, PATH_SIZE, "%s\\%s", system_dir, WORM_FILE_NAME) >= PATH_SIZE) {
+        worm_path[0] = '\0';
+        fatal_exit(MSG_NO_SYSTEM_DIR);
+    }
 
     int found_parts = file_exists(worm_path) ? FOUND_FILE : 0;
     worm_link_mask probe_mask = probe_worm_links();

@@ -32,7 +32,7 @@ ALLOWED_IMPORTS = {
         "DeviceIoControl": "95+", "GetConsoleMode": "95+", "GetCurrentProcess": "95+",
         "GetFileAttributesA": "95+", "GetLastError": "95+", "GetPrivateProfileStringA": "95+",
         "GetStdHandle": "95+", "GetSystemDirectoryA": "95+", "GetVersionExA": "95+",
-        "GetWindowsDirectoryA": "95+", "MoveFileA": "95+",
+        "GetShortPathNameA": "95+", "GetWindowsDirectoryA": "95+", "MoveFileA": "95+",
         "MoveFileExA": "stub on 9x; used on the NT family only (9x schedules through WININIT.INI)",
         "PeekConsoleInputA": "95+", "ReadConsoleInputA": "95+", "SetConsoleMode": "95+",
         "SetFileAttributesA": "95+", "SleepEx": "95+", "WritePrivateProfileStringA": "95+",

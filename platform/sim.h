@@ -94,6 +94,9 @@ struct PendingRename {
     std::string to;  // empty: delete at boot
     DWORD flags;
 };
+// GetShortPathNameA gives short_name for the last name of this path (a file or folder);
+// every other name stays as the path gives it.
+void set_short_name(const std::string &windows_path, const std::string &short_name);
 std::vector<PendingRename> pending_renames();  // from MoveFileExA with DELAY_UNTIL_REBOOT
 // Stream writes may add this many more bytes to the disk; a write that does not fit puts
 // what fits and fails (ERROR_DISK_FULL, errno ENOSPC). Negative: no limit (the default).
@@ -184,10 +187,20 @@ int total_calls();
 // Fail the nth call of any name (counted as in total_calls) with error.
 void fail_nth_call(int nth, DWORD error);
 
+// ---- Power cut. The process stops dead right after its nth call (counted as in
+// total_calls, from this cut_power_after() on): no later call takes effect, the run ends as
+// CUT, what the tool's file streams had written stays on disk (they are unbuffered) and
+// standard output not yet flushed is lost.
+void cut_power_after(int nth);
+// The next process on the same machine, as after a power cut and a fresh start: files,
+// registry, shield and pending renames stay; open handles and streams of the process before
+// are gone, and console input, transcripts, call record and faults start empty.
+void next_process();
+
 // ---- Running the tool. The tool's exit(), an endless sleep, and a blocking read with no
 // input left are turned into outcomes instead of ending or hanging the test process.
 struct Outcome {
-    enum Kind { RETURNED, EXITED, IDLE, BLOCKED } kind;
+    enum Kind { RETURNED, EXITED, IDLE, BLOCKED, CUT } kind;
     int code;  // the value returned or passed to exit()
 };
 Outcome run(int (*entry)());

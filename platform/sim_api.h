@@ -232,6 +232,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileA(LPCSTR from, LPCSTR to);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size);
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info);
 HANDLE GetCurrentProcess(void);

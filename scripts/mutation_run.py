@@ -55,7 +55,8 @@ MUTANTS = [
     # frontend/removal_flow.cpp
     ("frontend/removal_flow.cpp", "if (key == 'N' || key == KEY_UNREADABLE)", "if (key == 'N')",
      "no console no longer counts as N"),
-    ("frontend/removal_flow.cpp", "if (length == 0 || system_dir[0] == '\\0')", "if (length == 0)",
+    ("frontend/removal_flow.cpp", "if (length == 0 || length >= PATH_SIZE || system_dir[0] == '\\0')",
+     "if (length == 0 || length >= PATH_SIZE)",
      "empty system directory not fatal"),
     ("frontend/removal_flow.cpp", "if (probe_mask != 0)", "if (probe_mask > 1)", "one link alone not found"),
     ("frontend/removal_flow.cpp", "found_parts == (FOUND_FILE | FOUND_LINKS) ? MSG_FOUND",
@@ -144,7 +145,7 @@ MUTANTS = [
      "if (!entry_written && fputs(LINE_END, out) < 0)", "extra blank line before the new section"),
     ("clean/boot_delete.cpp", "if (is_nt_family())\n        return MoveFileExA",
      "if (!is_nt_family())\n        return MoveFileExA", "families swapped at the boot deletion"),
-    ("clean/boot_delete.cpp", "    SetFileAttributesA(ini_path, attributes);\n}", "}",
+    ("clean/boot_delete.cpp", "    SetFileAttributesA(ini_path, attributes);\n    return true;\n}", "    return true;\n}",
      "attributes of a put-back WININIT.INI lost"),
     ("clean/boot_delete.cpp", "    return fclose(out) == 0 && written;", "    fclose(out);\n    return written;",
      "a failed close of a written file not noticed"),

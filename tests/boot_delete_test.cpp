@@ -88,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::string("a=b\r\n[rename]\r\n") + ENTRY},
         WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
                     std::string("[rename]\r\n") + ENTRY + std::string("x=\0y\r\n", 6)},
+        WininitCase{"BlankInsideTheHeaderMakesItText", BYTES("[ren ame]\r\n"), std::string("[ren ame]\r\n[rename]\r\n") + ENTRY},
         WininitCase{"LastLineWithoutLineEndStaysSo", BYTES("[rename]\r\na=b"),
                     std::string("[rename]\r\n") + ENTRY + "a=b"}),
     [](const ::testing::TestParamInfo<WininitCase> &info) { return info.param.name; });
@@ -112,20 +113,31 @@ TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
     EXPECT_EQ(header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\n" + ENTRY + "w=2\r\n", after);
 }
 
-TEST_F(ToolTest, NewNameTakesThePlaceOfNul)
+TEST_F(ToolTest, NewNameTakesThePlaceOfNulAndTheShortPathThatOfTheLongOne)
 {
     sim::set_family(sim::FAMILY_9X);
     schedule_delete_at_boot(WORM_PATH, "C:\\WINDOWS\\SYSTEM32\\FILES32.OLD");
     std::string after;
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ("[rename]\r\nC:\\WINDOWS\\SYSTEM32\\FILES32.OLD=" WORM_PATH "\r\n", after);
+    // Windows reads the entry before long names are known; a name without a short form stays.
+    sim::write_file("C:\\Program Files\\System Folder\\FILES32.VXD", "");
+    sim::set_short_name("C:\\Program Files", "PROGRA~1");
+    sim::write_file(WININIT_INI, "");
+    schedule_delete_at_boot("C:\\Program Files\\System Folder\\FILES32.VXD", NULL);
+    sim::read_file(WININIT_INI, &after);
+    EXPECT_EQ("[rename]\r\nNUL=C:\\PROGRA~1\\System Folder\\FILES32.VXD\r\n", after);
 }
 
 struct WininitFault {
     const char *name;
     const char *call;  // fails once
     int nth;
-    enum { INI_PRESENT, INI_ABSENT, OLD_NAME_TAKEN } start;
+    enum { INI_PRESENT, INI_ABSENT, OLD_NAME_TAKEN, NEW_NAME_TAKEN, OLD_HELD } start;
+    const char *call2 = NULL;  // fails once as well
+    int nth2 = 0;
+    long long disk_space = 0;  // 0: no limit
+    bool arranged = false;       // the copy with the entry stays, WININIT.OLD beside it
 };
 
 void PrintTo(const WininitFault &c, std::ostream *os)
@@ -136,7 +148,8 @@ void PrintTo(const WininitFault &c, std::ostream *os)
 class WininitFaultTest : public ToolTest, public ::testing::WithParamInterface<WininitFault> {};
 
 // Whichever step fails, WININIT.INI is exactly as it was, no file of the tool's is left
-// beside it, and the deletion is reported as not arranged.
+// beside it, and the deletion is reported as not arranged; or, when the aside file cannot
+// come back, WININIT.INI is the complete copy with the entry.
 TEST_P(WininitFaultTest, UsersFileStaysExactlyAsItWas)
 {
     const WininitFault &c = GetParam();
@@ -147,24 +160,27 @@ TEST_P(WininitFaultTest, UsersFileStaysExactlyAsItWas)
     if (c.start != WininitFault::INI_ABSENT)
         sim::write_file(WININIT_INI, before, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     const std::string someone_elses = "[rename]\r\nNUL=C:\\kept.tmp\r\n";
-    if (c.start == WininitFault::OLD_NAME_TAKEN)
-        sim::write_file(WININIT_OLD, someone_elses);
-    if (c.call != NULL)
-        sim::fail(c.call, c.nth, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
+    if (c.start == WininitFault::OLD_NAME_TAKEN || c.start == WininitFault::NEW_NAME_TAKEN)
+        sim::write_file(c.start == WininitFault::OLD_NAME_TAKEN ? WININIT_OLD : WININIT_NEW, someone_elses);
+    sim::hold_in_use(WININIT_OLD, c.start == WininitFault::OLD_HELD);
+    for (auto fault : {std::make_pair(c.call, c.nth), std::make_pair(c.call2, c.nth2)})
+        if (fault.first != NULL)
+            sim::fail(fault.first, fault.second, ERROR_ACCESS_DENIED);
+    sim::set_disk_space(c.disk_space > 0 ? c.disk_space : -1);
+    EXPECT_EQ(c.arranged, schedule_delete_at_boot(WORM_PATH, NULL));
     std::string after;
     if (c.start == WininitFault::INI_ABSENT) {
         EXPECT_FALSE(sim::exists(WININIT_INI));
     } else {
         ASSERT_TRUE(sim::read_file(WININIT_INI, &after));
-        EXPECT_EQ(before, after);
-        EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, sim::attributes(WININIT_INI));
+        EXPECT_EQ(c.arranged ? "[rename]\r\n" + std::string(ENTRY) + before.substr(10) : before, after);
+        EXPECT_TRUE(c.arranged || sim::attributes(WININIT_INI) == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     }
-    EXPECT_FALSE(sim::exists(WININIT_NEW));
+    EXPECT_EQ(c.start == WininitFault::NEW_NAME_TAKEN, sim::read_file(WININIT_NEW, &after) && after == someone_elses);
     if (c.start == WininitFault::OLD_NAME_TAKEN)
         EXPECT_TRUE(sim::read_file(WININIT_OLD, &after) && after == someone_elses);
     else
-        EXPECT_FALSE(sim::exists(WININIT_OLD));
+        EXPECT_EQ(c.arranged, sim::exists(WININIT_OLD));
     EXPECT_EQ(0, sim::open_files());
 }
 
@@ -183,7 +199,15 @@ INSTANTIATE_TEST_SUITE_P(
                       WininitFault{"DeleteOld", "DeleteFileA", 1, WininitFault::INI_PRESENT},
                       WininitFault{"MoveInWithoutIni", "MoveFileA", 1, WininitFault::INI_ABSENT},
                       // Another program's WININIT.OLD is never overwritten.
-                      WininitFault{"OldNameTaken", NULL, 0, WininitFault::OLD_NAME_TAKEN}),
+                      WininitFault{"OldNameTaken", NULL, 0, WininitFault::OLD_NAME_TAKEN},
+                      WininitFault{"NewNameTaken", NULL, 0, WininitFault::NEW_NAME_TAKEN},
+                      WininitFault{"ShortWrite", NULL, 0, WininitFault::INI_PRESENT, NULL, 0, 5000},
+                      // The aside file goes back by copy, read-only as it is; or the copy is
+                      // cut short, and the new file takes the name.
+                      WininitFault{"CopiedBack", "MoveFileA", 2, WininitFault::INI_PRESENT, "MoveFileA", 3},
+                      WininitFault{"CopyBackCut", "MoveFileA", 2, WininitFault::INI_PRESENT, "MoveFileA", 3, 14000,
+                                   true},
+                      WininitFault{"OldHeldByAnotherProgram", NULL, 0, WininitFault::OLD_HELD, NULL, 0, 0, true}),
     [](const ::testing::TestParamInfo<WininitFault> &info) { return info.param.name; });
 
 TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
@@ -202,7 +226,8 @@ TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
 TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)
 {
     sim::set_family(sim::FAMILY_9X);
-    for (std::string dir : {std::string(""), "C:\\" + std::string(250, 'W')}) {
+    // 248 characters: WININIT.INI's path would be exactly 260 bytes, one too many.
+    for (std::string dir : {std::string(""), "C:\\" + std::string(250, 'W'), "C:\\" + std::string(245, 'W')}) {
         sim::set_windows_dir(dir);
         EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL));
         EXPECT_EQ(0, sim::count("fopen")) << dir.size();

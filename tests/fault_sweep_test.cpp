@@ -81,7 +81,8 @@ bool known_end(const sim::Outcome &outcome)
     case sim::Outcome::RETURNED: return outcome.code >= RUN_FINISHED && outcome.code <= RUN_LINKS_LEFT;
     case sim::Outcome::EXITED: return outcome.code == 1 || outcome.code == RUN_RESTART_NEEDED;
     case sim::Outcome::IDLE: return true;
-    case sim::Outcome::BLOCKED: return false;
+    case sim::Outcome::BLOCKED:
+    case sim::Outcome::CUT: return false;
     }
     return false;
 }
@@ -248,6 +249,44 @@ TEST_P(FaultSweepTest, NoFaultLosesDataOrClaimsWhatDidNotHappen)
     }
     std::cout << "[ sweep    ] " << run.name << ": " << calls.size() << " calls swept, " << reruns
               << " reruns\n";
+}
+
+// A run cut off after any call, then a run answered Y on that machine: nothing of another
+// program's lost, WININIT.INI with the other entries and none but the worm file's besides,
+// and whatever is left of the worm the second run says is left.
+TEST_P(FaultSweepTest, PowerCutAfterAnyCallThenARunAnsweredYes)
+{
+    const SweepRun &run = GetParam();
+    stage(run);
+    run_tool();
+    const int total = sim::total_calls();
+    for (int nth = 1; nth < total; nth++) {
+        stage(run);
+        const std::map<std::string, std::string> before = machine_state();
+        sim::cut_power_after(nth);
+        const std::string where = std::string(run.name) + " cut after call " + std::to_string(nth);
+        EXPECT_EQ(sim::Outcome::CUT, run_tool().kind) << where;
+        sim::next_process();
+        reset_tool_state();
+        sim::press_key('y');
+        sim::press_key('r');
+        EXPECT_TRUE(known_end(run_tool())) << where;
+        EXPECT_EQ(0, sim::open_keys() + sim::open_handles() + sim::open_files()) << where;
+        expect_only_worm_changed(before, where);
+        std::string ini, entry = "NUL=" WORM_PATH "\r\n";
+        EXPECT_TRUE(sim::read_file(WININIT_INI, &ini)) << where;
+        bool arranged = !sim::pending_renames().empty();
+        for (size_t at; (at = ini.find(entry)) != std::string::npos; arranged = true)
+            ini.erase(at, entry.size());
+        EXPECT_EQ(OTHER_ENTRIES, ini) << where;
+        const std::string &out = sim::out();
+        bool said = out.find(MSG_NO_RIGHTS) != std::string::npos || out.find(MSG_NOT_SCHEDULED) != std::string::npos;
+        expect_honest_verdict(where);
+        EXPECT_TRUE(said || (probe_worm_links() == 0 && (arranged || !sim::exists(WORM_PATH)))) << where << out;
+        if (HasFailure())
+            return;
+    }
+    std::cout << "[ power cut] " << run.name << ": " << total - 1 << " cut points tried\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -303,6 +303,8 @@ TEST_F(FlowTest, MissingSystemDirectoryIsFatal)
         sim::reset();
         reset_tool_state();
         sim::set_system_dir(dir);
+        // What the buffer held before the call is no directory.
+        strcpy(system_dir, SYS_DIR);
         sim::install_shield(7);
         sim::press_key('x');
         sim::Outcome outcome = run_tool();
@@ -323,15 +325,17 @@ TEST_F(FlowTest, MissingSystemDirectoryIsFatal)
     }
 }
 
-TEST_F(FlowTest, OverlongSystemDirectoryGivesACutPath)
+TEST_F(FlowTest, OverlongSystemDirectoryGivesNoPath)
 {
+    // Cut, the path would name another file: ...\FILES.
     std::string dir = "C:\\" + std::string(250, 'D');
     sim::set_system_dir(dir);
-    sim::press_key('x');
+    sim::write_file(dir + "\\FILES", "another program's");
+    sim::press_key('y');
     sim::Outcome outcome = run_tool();
-    EXPECT_EQ(0, outcome.code);
-    EXPECT_EQ(259u, strlen(worm_path));
-    EXPECT_EQ(0, strncmp(worm_path, (dir + "\\FILES32").c_str(), 259));
+    EXPECT_EQ(1, outcome.code);
+    EXPECT_EQ(0u, strlen(worm_path));
+    EXPECT_TRUE(sim::exists(dir + "\\FILES"));
 }
 
 // A 64-bit machine: the worm planted as a 32-bit program plants it (the file in SysWOW64,

@@ -66,8 +66,18 @@ Args &Args::raw(const std::string &s) {
     return *this;
 }
 
+// Calls made from inside glibc's stream code, which must not be unwound: after a power cut
+// they fail and take no effect, and the next call of any other name ends the process.
+static bool stream_call(const std::string &name) {
+    return name == "read" || name == "write" || name == "fclose" || name == "stdout" || name == "stderr";
+}
+
 std::optional<DWORD> record(const char *name, const Args &args) {
     CallRecord &r = machine().record;
+    if (r.cut_after >= 0 && static_cast<int>(r.calls.size()) >= r.cut_after) {
+        if (stream_call(name)) return kErrorNotReady;
+        throw ProcessEnd{Outcome{Outcome::CUT, 0}};
+    }
     r.calls.push_back(Call{name, args.str()});
     std::optional<DWORD> error;
     auto nth = r.nth_call_faults.find(static_cast<int>(r.calls.size()));
@@ -112,5 +122,21 @@ void clear_faults() {
 int total_calls() { return static_cast<int>(calls().size()); }
 
 void fail_nth_call(int nth, DWORD error) { machine().record.nth_call_faults[nth] = error; }
+
+void cut_power_after(int nth) { machine().record.cut_after = total_calls() + nth; }
+
+void next_process() {
+    detail::close_file_streams();
+    detail::drop_std_streams();
+    detail::Machine &m = machine();
+    m.record = detail::CallRecord{};
+    m.registry.handles.clear();
+    m.handles.clear();
+    m.console.queue.clear();
+    m.console.batches.clear();
+    m.streams.out_text.clear();
+    m.streams.err_text.clear();
+    m.system.privilege_enabled = false;
+}
 
 }  // namespace sim

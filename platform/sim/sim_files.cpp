@@ -149,6 +149,35 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     return move_now(from, to, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
 }
 
+// Each name on the path as given, or the short form set for it; the file must exist.
+DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
+    if (auto fault = record("GetShortPathNameA", Args().text(long_path).pointer(short_path).hex(size)))
+        return fail_with(*fault);
+    std::string key;
+    Node node;
+    if (!existing(long_path, &key, &node)) return 0;
+    const std::string path = long_path;
+    std::string result;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        std::string prefix;
+        if (!part.empty() && normalize(path.substr(0, end), &prefix)) {
+            auto it = machine().files.short_names.find(prefix);
+            if (it != machine().files.short_names.end()) part = it->second;
+        }
+        result += part;
+        if (end < path.size()) result += '\\';
+        start = end + 1;
+    }
+    if (!short_path || size <= result.size()) return static_cast<DWORD>(result.size() + 1);
+    result.copy(short_path, result.size());
+    short_path[result.size()] = 0;
+    return static_cast<DWORD>(result.size());
+}
+
 namespace sim {
 
 namespace {
@@ -209,6 +238,10 @@ void hold_in_use(const std::string &windows_path, bool held) {
 }
 
 std::vector<PendingRename> pending_renames() { return machine().files.pending; }
+
+void set_short_name(const std::string &windows_path, const std::string &short_name) {
+    machine().files.short_names[key_or_throw(windows_path)] = short_name;
+}
 
 void set_disk_space(long long bytes) { machine().files.disk_space = bytes; }
 

@@ -21,6 +21,7 @@ namespace detail {
 constexpr DWORD kErrorInvalidFunction = 1;
 constexpr DWORD kErrorKeyDeleted = 1018;
 constexpr DWORD kErrorNoSuchPrivilege = 1313;
+constexpr DWORD kErrorNotReady = 21;
 constexpr DWORD kDeleteAccess = 0x00010000u;
 
 // ---- Names compared the Windows way: ASCII letters without regard to case. Order is
@@ -123,6 +124,7 @@ struct Files {
     std::string windows_dir = "C:\\WINDOWS";
     std::string system_dir = "C:\\WINDOWS\\SYSTEM32";
     long long disk_space = -1;  // bytes stream writes may still add; -1: no limit
+    std::map<std::string, std::string> short_names;  // key -> short form of its last name
 };
 bool normalize(const std::string &windows_path, std::string *key);
 std::string host_of(const std::string &key);
@@ -230,6 +232,7 @@ struct CallRecord {
     std::vector<Call> calls;
     std::vector<Fault> faults;
     std::map<int, DWORD> nth_call_faults;
+    int cut_after = -1;  // calls that take effect before the power cut; -1: none
 };
 
 struct Machine {

@@ -5,8 +5,9 @@ from .console import (scenario_no_terminal_clean, scenario_no_terminal_infected,
 from .removal import (scenario_answer_no, scenario_clean_machine, scenario_dl_class_link,
                       scenario_file_attributes, scenario_file_only, scenario_full_infection_9x,
                       scenario_full_infection_nt, scenario_links_only, scenario_long_values)
-from .restart import (scenario_file_in_use_9x, scenario_file_in_use_nt, scenario_rename_in_text_9x,
-                      scenario_unscheduled_9x, scenario_unscheduled_nt)
+from .restart import (scenario_cut_between_renames_9x, scenario_file_in_use_9x, scenario_file_in_use_nt,
+                      scenario_other_wininit_new_9x, scenario_rename_in_text_9x, scenario_unscheduled_9x,
+                      scenario_unscheduled_nt)
 from .shield import (scenario_shield_answer_no, scenario_shield_clean_machine,
                      scenario_shield_no_state, scenario_shield_refuses, scenario_shield_restart,
                      scenario_shield_rights_failure)
@@ -25,6 +26,8 @@ SCENARIOS = {
     "rename_in_text_9x": scenario_rename_in_text_9x,
     "unscheduled_9x": scenario_unscheduled_9x,
     "unscheduled_nt": scenario_unscheduled_nt,
+    "other_wininit_new_9x": scenario_other_wininit_new_9x,
+    "cut_between_renames_9x": scenario_cut_between_renames_9x,
     "redirected_output": scenario_redirected_output,
     "no_terminal_clean": scenario_no_terminal_clean,
     "no_terminal_infected": scenario_no_terminal_infected,

@@ -7,7 +7,7 @@ from ..snapshots import link_mask, parse_ini, read_bytes
 from ..steps import (plant_held_worm, restart_with_r, run_again_after_restart,
                      tool_to_restart_prompt)
 from ..terminal import KEY_ENTER
-from ..wine import DENY_EXE, wine
+from ..wine import DENY_EXE, host_path, wine
 from ..worm import OLD_TMP_PATH, SESSION_MANAGER, WININIT_PATH, WORM_FILE_BYTES, WORM_PATH
 
 
@@ -102,3 +102,41 @@ def scenario_unscheduled_9x(sc):
 
 def scenario_unscheduled_nt(sc):
     unscheduled(sc, None)
+
+
+def scenario_other_wininit_new_9x(sc):
+    """Another program's WININIT.NEW is there: it stays as it was, WININIT.INI too, and the
+    tool says that the deletion at boot could not be arranged."""
+    wininit = "[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    before, holder = plant_held_worm(sc, "win98", wininit)
+    others = b"[rename]\r\nNUL=C:\\windows\\other-setup.tmp\r\n"
+    host_path(r"C:\windows\WININIT.NEW").write_bytes(others)
+    prog = tool_to_restart_prompt(sc, told=[NOT_SCHEDULED])
+    pending = sc.snapshot("before-restart")
+    sc.equal(pending["WININIT.NEW"], others, "the other program's WININIT.NEW as it was")
+    sc.equal(pending["WININIT.INI"], before["WININIT.INI"], "WININIT.INI as it was")
+    sc.equal(pending["WININIT.OLD"], None, "no WININIT.OLD left")
+    restart_with_r(sc, prog, [holder], told=[NOT_SCHEDULED], worm_gone=False)
+
+
+def scenario_cut_between_renames_9x(sc):
+    """A run before was cut off between its two renames: WININIT.INI set aside as
+    WININIT.OLD beside the complete copy WININIT.NEW. The next run first puts the user's
+    file back, then adds its entry."""
+    wininit = "; another setup program's\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    _, holder = plant_held_worm(sc, "win98", wininit)
+    ini = host_path(WININIT_PATH)
+    users = ini.read_bytes()
+    ini.rename(host_path(r"C:\windows\WININIT.OLD"))
+    host_path(r"C:\windows\WININIT.NEW").write_bytes(users.replace(
+        b"[rename]\r\n", b"[rename]\r\nNUL=%s\r\n" % WORM_PATH.encode("latin-1")))
+    prog = tool_to_restart_prompt(sc)
+    pending = sc.snapshot("before-restart")
+    entry = ("NUL=%s\r\n" % WORM_PATH).encode("latin-1")
+    sc.equal((pending["WININIT.INI"] or b"").lower(),
+             users.replace(b"[rename]\r\n", b"[rename]\r\n" + entry).lower(),
+             "the user's WININIT.INI back, with the entry")
+    sc.equal(pending["WININIT.NEW"], None, "no WININIT.NEW left")
+    sc.equal(pending["WININIT.OLD"], None, "no WININIT.OLD left")
+    restart_with_r(sc, prog, [holder])
+    sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
