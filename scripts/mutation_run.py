@@ -196,6 +196,10 @@ MUTANTS = [
     ("detect/worm_links.cpp", "KEY_READ | link.view", "KEY_READ", "links read without their view"),
     ("detect/worm_links.cpp", "\"\\\\RunServices\", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_64KEY}",
      "\"\\\\RunServices\", NULL, NULL, NULL, NULL, WORM_MARKER, 0}", "64-bit RunServices never looked at"),
+    ("detect/worm_links.cpp", "\"\\\\RunServices\", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_64KEY}",
+     "\"\\\\RunServices\", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_32KEY}", "64-bit RunServices read in the 32-bit view"),
+    ("detect/worm_links.cpp", "\"\\\\Run\", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_64KEY}",
+     "\"\\\\Run\", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_32KEY}", "64-bit Run read in the 32-bit view"),
     ("clean/link_removal.cpp", "KEY_ALL_ACCESS | link.view", "KEY_ALL_ACCESS", "links removed without their view"),
     # the WININIT.INI edit and the worm path
     ("clean/boot_delete.cpp", "if (!file_exists(new_path) || !known_absent(ini_path))", "if (!known_absent(ini_path))",
