@@ -176,7 +176,8 @@ TEST_P(WininitFaultTest, UsersFileStaysExactlyAsItWas)
         EXPECT_EQ(c.arranged ? "[rename]\r\n" + std::string(ENTRY) + before.substr(10) : before, after);
         EXPECT_TRUE(c.arranged || sim::attributes(WININIT_INI) == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     }
-    EXPECT_EQ(c.start == WininitFault::NEW_NAME_TAKEN, sim::read_file(WININIT_NEW, &after) && after == someone_elses);
+    EXPECT_EQ(c.start == WininitFault::NEW_NAME_TAKEN ? someone_elses : "none",
+              sim::read_file(WININIT_NEW, &after) ? after : "none");
     if (c.start == WininitFault::OLD_NAME_TAKEN)
         EXPECT_TRUE(sim::read_file(WININIT_OLD, &after) && after == someone_elses);
     else
@@ -193,6 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WininitFault{"SecondWrite", "write", 2, WininitFault::INI_PRESENT},
                       WininitFault{"Close", "fclose", 2, WininitFault::INI_PRESENT},
                       WininitFault{"AttributesUnreadable", "GetFileAttributesA", 1, WininitFault::INI_PRESENT},
+                      WininitFault{"IniAttributesUnreadable", "GetFileAttributesA", 2, WininitFault::INI_PRESENT},
                       WininitFault{"SetAside", "MoveFileA", 1, WininitFault::INI_PRESENT},
                       WininitFault{"MoveIn", "MoveFileA", 2, WininitFault::INI_PRESENT},
                       WininitFault{"ClearReadOnly", "SetFileAttributesA", 1, WininitFault::INI_PRESENT},
@@ -209,6 +211,30 @@ INSTANTIATE_TEST_SUITE_P(
                                    true},
                       WininitFault{"OldHeldByAnotherProgram", NULL, 0, WininitFault::OLD_HELD, NULL, 0, 0, true}),
     [](const ::testing::TestParamInfo<WininitFault> &info) { return info.param.name; });
+
+// Only the edit's own pair, WININIT.OLD and WININIT.NEW without a WININIT.INI, is put back;
+// the copy goes only once the user's file has its name again.
+TEST_F(ToolTest, SetAsideWininitComesBackOnlyFromTheEditsPair)
+{
+    struct {
+        bool copy_there;
+        const char *fails;
+        bool put_back;
+    } cases[] = {{true, NULL, true}, {false, NULL, false}, {true, "MoveFileA", false}};
+    for (const auto &c : cases) {
+        sim::reset();
+        sim::set_family(sim::FAMILY_9X);
+        sim::write_file(WININIT_OLD, "[rename]\r\nNUL=C:\\kept.tmp\r\n");
+        if (c.copy_there)
+            sim::write_file(WININIT_NEW, "[rename]\r\n" + std::string(ENTRY));
+        if (c.fails != NULL)
+            sim::fail(c.fails);
+        restore_set_aside_wininit();
+        EXPECT_EQ(c.put_back, sim::exists(WININIT_INI));
+        EXPECT_EQ(!c.put_back, sim::exists(WININIT_OLD));
+        EXPECT_EQ(c.copy_there && !c.put_back, sim::exists(WININIT_NEW));
+    }
+}
 
 TEST_F(ToolTest, NoWininitNewMeansNothingIsTouched)
 {
@@ -257,16 +283,23 @@ TEST_F(ToolTest, BootPathIsInSysWow64ForTheSystemDirectoryUnderWow64Only)
         bool wow64;
         const char *path;
         const char *boot_path;
+        const char *fails = NULL;
     } cases[] = {
         {false, WORM_PATH, WORM_PATH},
         {true, "c:\\windows\\system32\\files32.vxd", WIN_DIR "\\SysWOW64\\files32.vxd"},
         {true, WIN_DIR "\\SYSTEM32X\\FILES32.VXD", WIN_DIR "\\SYSTEM32X\\FILES32.VXD"},
         {true, WIN_DIR "\\FILES32.VXD", WIN_DIR "\\FILES32.VXD"},
+        {true, WORM_PATH, WORM_PATH, "GetSystemWow64DirectoryA"},
     };
     for (const auto &c : cases) {
         sim::reset();
-        if (c.wow64)
+        if (c.wow64) {
             sim::set_64bit_machine();
+            // As 64-bit Windows names it, in mixed case.
+            sim::set_system_dir("C:\\Windows\\system32");
+        }
+        if (c.fails != NULL)
+            sim::fail(c.fails);
         char out[BOOT_PATH_SIZE];
         EXPECT_EQ(std::string(c.boot_path), path_seen_at_boot(c.path, out)) << c.path;
     }

@@ -327,19 +327,26 @@ TEST_F(FlowTest, MissingSystemDirectoryIsFatal)
 
 TEST_F(FlowTest, OverlongSystemDirectoryGivesNoPath)
 {
-    // Cut, the path would name another file: ...\FILES.
-    std::string dir = "C:\\" + std::string(250, 'D');
-    sim::set_system_dir(dir);
-    sim::write_file(dir + "\\FILES", "another program's");
-    sim::press_key('y');
-    sim::Outcome outcome = run_tool();
-    EXPECT_EQ(1, outcome.code);
-    EXPECT_EQ(0u, strlen(worm_path));
-    EXPECT_TRUE(sim::exists(dir + "\\FILES"));
+    // Cut, the path would name another file: ...\FILES, or ...\FILES32.VX when the path
+    // needs exactly 260 bytes.
+    for (size_t length : {250, 245}) {
+        sim::reset();
+        reset_tool_state();
+        std::string dir = "C:\\" + std::string(length, 'D');
+        std::string cut = (dir + "\\" WORM_FILE_NAME).substr(0, PATH_SIZE - 1);
+        sim::set_system_dir(dir);
+        sim::write_file(cut, "another program's");
+        sim::press_key('y');
+        sim::Outcome outcome = run_tool();
+        EXPECT_EQ(1, outcome.code) << cut;
+        EXPECT_EQ(0u, strlen(worm_path));
+        EXPECT_TRUE(sim::exists(cut));
+    }
 }
 
 // A 64-bit machine: the worm planted as a 32-bit program plants it (the file in SysWOW64,
-// Run and RunServices in the 32-bit view), or not at all, and a marked value in the 64-bit Run.
+// Run and RunServices in the 32-bit view), or not at all, and marked values in the 64-bit
+// Run and RunServices.
 #define SYSWOW_PATH WIN_DIR "\\SysWOW64\\FILES32.VXD"
 #define RUN_32 "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"
 #define RUNSERVICES_32 "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices"
@@ -349,6 +356,7 @@ void plant_64bit_machine(bool worm_32bit, bool in_use)
     sim::set_64bit_machine();
     plant_clean_ini_files();
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Tavrel64", "C:\\WINDOWS\\SYSTEM32\\tavrel.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "Tavrel64", "tavrel.exe");
     if (!worm_32bit)
         return;
     sim::write_file(SYSWOW_PATH, "MZ worm body");
@@ -378,7 +386,7 @@ TEST_F(FlowTest, Wow64BothRunViewsAreCleaned)
         EXPECT_EQ(lines({MSG_BANNER, c.found_line, "Continue with removing(Y/N)?", "Removing...",
                          "Registry/.ini links successfully removed.", c.file_line, "Press any key to exit . . ."}),
                   sim::out());
-        for (const char *key : {RUN_KEY, RUN_32, RUNSERVICES_32})
+        for (const char *key : {RUN_KEY, RUNSERVICES_KEY, RUN_32, RUNSERVICES_32})
             EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, key).size()) << key;
         EXPECT_FALSE(sim::exists(SYSWOW_PATH));
     }
