@@ -6,9 +6,10 @@
 
 // Looks at every link again, with full access, and removes or repairs each one that
 // carries the worm: the exefile open command becomes the clean one, every marked Run and
-// RunServices value goes, the ".dl" class goes with its subtree, run= is emptied and
-// shell= becomes "Explorer.exe". Returns the mask of the links it removed; a step that
-// fails leaves only its own bit clear.
+// RunServices value goes, the ".dl" class goes with its subtree, run= loses the items that
+// carry the marker and keeps the others in their order (items are parted by blanks; a
+// double-quoted one holds its blanks), and shell= becomes "Explorer.exe". Returns the mask
+// of the links it removed; a step that fails leaves only its own bit clear.
 worm_link_mask remove_worm_links(void);
 
 #endif
