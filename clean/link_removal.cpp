@@ -67,6 +67,9 @@ static bool remove_class_key(const worm_link &link)
     return delete_key_tree(link.repair_root, link.key_path) != 0;
 }
 
+// The longest text a profile write keeps: Windows takes it as a counted Unicode string.
+#define PROFILE_TEXT_LIMIT 32766
+
 static bool is_item_blank(char c)
 {
     return c == ' ' || c == '\t';
@@ -99,8 +102,8 @@ static bool reads_back_otherwise(const char *text, size_t length)
 
 // Takes the items whose copy in marks carries the needle out of text[0..length), keeping
 // the others in their order with one blank between them, and returns the length kept. An
-// entry whose items cannot all be told apart, or whose rest would read back otherwise,
-// keeps nothing.
+// entry whose items cannot all be told apart, or whose rest would not be written or read
+// back as it is, keeps nothing.
 static size_t drop_marked_items(char *text, size_t length, char *marks, const char *needle)
 {
     size_t kept = 0;
@@ -120,7 +123,7 @@ static size_t drop_marked_items(char *text, size_t length, char *marks, const ch
         }
         at += item;
     }
-    return reads_back_otherwise(text, kept) ? 0 : kept;
+    return kept > PROFILE_TEXT_LIMIT || reads_back_otherwise(text, kept) ? 0 : kept;
 }
 
 // Leaves in entry what stays of a marked entry read whole; false when it carries no marker.

@@ -189,7 +189,7 @@ TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "z", "tavrel.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "s", "tavrel.exe " + std::string(689, 'x'));
     sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, std::string(589, 'x') + "FILES32.VXD");
-    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(80000, 'x') + "tavrel" + std::string(20002, 'x') + "\r\n");
+    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(80000, 'x') + " tavrel " + std::string(20000, 'x') + "\r\n");
     EXPECT_EQ(LINK_MACHINE_EXE_COMMAND | LINK_RUNSERVICES | LINK_RUN | LINK_WININI_RUN, remove_worm_links());
     EXPECT_EQ((std::vector<std::string>{"a", long_name}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
     EXPECT_EQ(long_data, sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "a"));
