@@ -4,7 +4,8 @@ from .console import (scenario_no_terminal_clean, scenario_no_terminal_infected,
                       scenario_redirected_output)
 from .removal import (scenario_answer_no, scenario_clean_machine, scenario_dl_class_link,
                       scenario_file_attributes, scenario_file_only, scenario_full_infection_9x,
-                      scenario_full_infection_nt, scenario_links_only, scenario_long_values)
+                      scenario_full_infection_nt, scenario_links_only, scenario_long_ini_entries,
+                      scenario_long_values, scenario_shared_run_line)
 from .restart import (scenario_file_in_use_9x, scenario_file_in_use_nt, scenario_rename_in_text_9x,
                       scenario_unscheduled_9x, scenario_unscheduled_nt)
 from .shield import (scenario_shield_answer_no, scenario_shield_clean_machine,
@@ -30,6 +31,8 @@ SCENARIOS = {
     "no_terminal_infected": scenario_no_terminal_infected,
     "dl_class_link": scenario_dl_class_link,
     "long_values": scenario_long_values,
+    "long_ini_entries": scenario_long_ini_entries,
+    "shared_run_line": scenario_shared_run_line,
     "shield_clean_machine": scenario_shield_clean_machine,
     "shield_answer_no": scenario_shield_answer_no,
     "shield_rights_failure": scenario_shield_rights_failure,
