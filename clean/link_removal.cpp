@@ -67,7 +67,8 @@ static bool remove_class_key(const worm_link &link)
     return delete_key_tree(link.repair_root, link.key_path) != 0;
 }
 
-// The longest text a profile write keeps: Windows takes it as a counted Unicode string.
+// The longest text a profile write keeps whole: the text passes through a counted Unicode
+// string, whose length in bytes has 16 bits; a longer one came back empty or garbled.
 #define PROFILE_TEXT_LIMIT 32766
 
 static bool is_item_blank(char c)
