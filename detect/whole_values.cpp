@@ -70,14 +70,17 @@ LONG read_default_value(HKEY key, read_buffer *buffer, DWORD *type, DWORD *lengt
     }
 }
 
-DWORD read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer)
+// Windows gives size - 1 characters when an entry does not fit, so a count that fills the
+// buffer may be only the start of the entry: read again into one twice the size.
+bool read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer,
+                    DWORD *count)
 {
     for (;;) {
-        DWORD count = GetPrivateProfileStringA(section, key, NULL, buffer->text, buffer->size, path);
-        // A full buffer may hold only the start of the entry.
-        if (count + 1 < buffer->size || buffer->size >= INI_VALUE_LIMIT ||
-            !grow_buffer(buffer, buffer->size * 2))
-            return count;
+        *count = GetPrivateProfileStringA(section, key, NULL, buffer->text, buffer->size, path);
+        if (*count + 1 < buffer->size)
+            return true;
+        if (buffer->size >= INI_VALUE_LIMIT || !grow_buffer(buffer, buffer->size * 2))
+            return false;
     }
 }
 

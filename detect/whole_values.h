@@ -8,8 +8,9 @@
 #include "platform/win.h"
 
 #define REG_TEXT_SIZE 512
-// The most of an ini entry that is read; no entry Windows itself writes comes near it.
-#define INI_VALUE_LIMIT 65536
+// The largest buffer an ini entry is read into (1 MiB), so that an entry that keeps growing
+// costs at most twelve reads; an entry that does not fit counts as not read whole.
+#define INI_VALUE_LIMIT 0x100000
 // Unreadable values in a row after which a value walk gives up, so that it always ends.
 #define VALUE_ERROR_LIMIT 16
 
@@ -35,8 +36,11 @@ void free_buffer(read_buffer *buffer);
 // the last call.
 LONG read_default_value(HKEY key, read_buffer *buffer, DWORD *type, DWORD *length);
 
-// Reads an ini entry with no default into buffer and returns the count of characters read.
-DWORD read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer);
+// Reads an ini entry with no default into buffer; *count gets the characters read. False
+// when the entry may go on beyond them (it did not fit INI_VALUE_LIMIT, or no bigger buffer
+// could be had).
+bool read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer,
+                    DWORD *count);
 
 // One walk over the values of an open key from index 0.
 struct value_walk {

@@ -26,7 +26,7 @@ const worm_link WORM_LINKS[] = {
     // layout the first row already repairs the same value.
     {LINK_CLASSES_EXE_COMMAND, LINK_KIND_COMMAND, HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE,
      CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME, 0},
-    {LINK_WININI_RUN, LINK_KIND_INI, NULL, NULL, NULL, "WIN.INI", "windows", "run", "",
+    {LINK_WININI_RUN, LINK_KIND_INI, NULL, NULL, NULL, "WIN.INI", "windows", "run", NULL,
      WORM_MARKER, 0},
     {LINK_SYSINI_SHELL, LINK_KIND_INI, NULL, NULL, NULL, "SYSTEM.INI", "boot", "shell",
      "Explorer.exe", WORM_MARKER, 0},
@@ -151,17 +151,19 @@ static bool look_at_class_key(const worm_link &link, bool strict)
 }
 
 // A profile read says nothing but a count: an empty answer with an error other than a
-// missing file or entry means the entry could not be read.
+// missing file or entry means the entry could not be read. An entry not read whole may
+// carry the marker beyond the part read, so it counts for both looks.
 static bool look_at_ini(const worm_link &link, const char *path, bool strict)
 {
     read_buffer value;
     init_buffer(&value);
     if (strict)
         SetLastError(ERROR_SUCCESS);
-    DWORD count = read_ini_entry(link.ini_section, link.ini_key, path, &value);
+    DWORD count = 0;
+    bool whole = read_ini_entry(link.ini_section, link.ini_key, path, &value, &count);
     bool seen = false;
     if (count > 0) {
-        seen = marker_found(value.text, count, link.needle);
+        seen = marker_found(value.text, count, link.needle) || !whole;
     } else if (strict) {
         DWORD error = GetLastError();
         seen = error != ERROR_SUCCESS && !absent((LONG)error);

@@ -43,7 +43,7 @@ struct worm_link {
     const char *ini_file;
     const char *ini_section;
     const char *ini_key;
-    const char *clean_text;  // what an infected ini entry becomes
+    const char *clean_text;  // what an infected ini entry becomes; NULL: its unmarked items
     const char *needle;      // upper-case text that marks the link
     // KEY_WOW64_64KEY: the 64-bit view of a key that WoW64 gives a 32-bit view of its own,
     // looked at only under WoW64; 0: the key as the tool sees it by default.
@@ -73,7 +73,8 @@ struct link_steps {
 // are passed over.
 worm_link_mask walk_worm_links(const link_steps &steps);
 
-// Reads the link's ini entry whole and tells whether it is non-empty and carries the needle.
+// Reads the link's ini entry whole and tells whether it is non-empty and carries the needle,
+// or could not be read whole.
 bool ini_entry_marked(const worm_link &link, const char *path);
 
 // Reads every link, changing nothing, and returns the mask of the links present.

@@ -122,7 +122,7 @@ TEST_F(LinkRemovalTest, RefusedValueDeletionLeavesTheBitClearAndTheOthersGo)
     EXPECT_EQ((std::vector<std::string>{"b"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
 }
 
-TEST_F(LinkRemovalTest, IniRepairsReplaceTheWholeValue)
+TEST_F(LinkRemovalTest, IniRepairsKeepTheRestOfTheFile)
 {
     sim::write_file(WIN_INI, "; user's comment\r\n[windows]\r\nload=\r\nrun=notepad.exe tavrel.exe calc.exe\r\n");
     sim::write_file(SYSTEM_INI, "[boot]\r\nshell=Explorer.exe marked_tavrel.exe\r\n[drivers]\r\nwave=mmdrv.dll\r\n");
@@ -130,8 +130,24 @@ TEST_F(LinkRemovalTest, IniRepairsReplaceTheWholeValue)
     std::string win_ini, system_ini;
     sim::read_file(WIN_INI, &win_ini);
     sim::read_file(SYSTEM_INI, &system_ini);
-    EXPECT_EQ("; user's comment\r\n[windows]\r\nload=\r\nrun=\r\n", win_ini);
+    EXPECT_EQ("; user's comment\r\n[windows]\r\nload=\r\nrun=notepad.exe calc.exe\r\n", win_ini);
     EXPECT_EQ("[boot]\r\nshell=Explorer.exe\r\n[drivers]\r\nwave=mmdrv.dll\r\n", system_ini);
+}
+
+TEST_F(LinkRemovalTest, RunKeepsTheItemsOfOtherProgramsInTheirOrder)
+{
+    const struct { const char *before, *after; } cases[] = {
+        {"a.exe\t\tTAVREL32.EXE  b.exe tavrel2.exe", "a.exe b.exe"},
+        {"\"C:\\Program Files\\av.exe\" \"C:\\my tavrel\\x.exe\" c.exe", "\"C:\\Program Files\\av.exe\" c.exe"},
+        {"a.exe,C:\\windows\\tavrel.exe b.exe", "b.exe"},  // a comma parts nothing
+        {"a.exe C:\\x\"y z\"\\tavrel.exe", ""},  // quotes of another shape: all goes
+        {"\"a b.exe\" tavrel.exe", ""},  // what stays is quoted around, and a read drops those
+    };
+    for (const auto &c : cases) {
+        sim::write_file(WIN_INI, std::string("[windows]\r\nrun=") + c.before + "\r\n");
+        EXPECT_EQ(LINK_WININI_RUN, remove_worm_links()) << c.before;
+        EXPECT_EQ(c.after, ini_line(WIN_INI, "windows", "run")) << c.before;
+    }
 }
 
 TEST_F(LinkRemovalTest, UnmarkedEntriesAreNeverWritten)
@@ -177,7 +193,7 @@ TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "z", "tavrel.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "s", "tavrel.exe " + std::string(689, 'x'));
     sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, std::string(589, 'x') + "FILES32.VXD");
-    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(560, 'x') + "tavrel" + std::string(34, 'x') + "\r\n");
+    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(80000, 'x') + " tavrel " + std::string(20000, 'x') + "\r\n");
     EXPECT_EQ(LINK_MACHINE_EXE_COMMAND | LINK_RUNSERVICES | LINK_RUN | LINK_WININI_RUN, remove_worm_links());
     EXPECT_EQ((std::vector<std::string>{"a", long_name}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
     EXPECT_EQ(long_data, sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "a"));
@@ -185,6 +201,16 @@ TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
     EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
     EXPECT_EQ("", ini_line(WIN_INI, "windows", "run"));
     EXPECT_EQ(0u, probe_worm_links());
+}
+
+TEST_F(LinkRemovalTest, LongIniEntriesAreReadWholeOrCountAsLeft)
+{
+    // Neither fits the read limit: run= is never written from a part, shell='s part has no marker.
+    sim::write_file(WIN_INI, "[windows]\r\nrun=tavrel.exe " + std::string(INI_VALUE_LIMIT, 'x') + "\r\n");
+    sim::write_file(SYSTEM_INI, "[boot]\r\nshell=" + std::string(INI_VALUE_LIMIT, 'x') + " tavrel.exe\r\n");
+    EXPECT_EQ(LINK_WININI_RUN | LINK_SYSINI_SHELL, probe_worm_links());
+    EXPECT_EQ(0u, remove_worm_links());
+    EXPECT_EQ(LINK_WININI_RUN | LINK_SYSINI_SHELL, links_left());
 }
 
 TEST_F(LinkRemovalTest, CommandIsRepairedWhereTheClassesRootShowsIt)

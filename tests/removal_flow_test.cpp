@@ -229,6 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
                      sim::during_sleep(
                          [] { sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, "\"%1\" %*"); });
                  }},
+        MaskCase{"ErrorLeftOverBeforeTheEmptiedRunLine", ALL_LINKS, NULL, NULL, 0, [] { sim::during_sleep([] { SetLastError(5); }); }},
         // A link is left, however it went.
         MaskCase{"LinkAddedDuringThePauseStays", ALL_LINKS, "RegDeleteValueA", "Later", 2,
                  [] { sim::during_sleep([] { sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Later", "tavrel9.exe"); }); }},

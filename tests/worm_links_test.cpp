@@ -26,6 +26,14 @@ std::string text(const std::string &s)
     return s + '\0';
 }
 
+// A marked shell= in file under a Windows directory of length (500: SYSTEM.INI's path fills its buffer).
+void shell_under_dir_of(size_t length, const char *file)
+{
+    const std::string dir = "C:\\" + std::string(250, 'd') + "\\" + std::string(length - 254, 'd');
+    sim::set_windows_dir(dir);
+    sim::write_file(dir + "\\" + file, "[boot]\r\nshell=tavrel.exe\r\n");
+}
+
 class ProbeTest : public ToolTest, public ::testing::WithParamInterface<ProbeCase> {};
 
 TEST_P(ProbeTest, FindsTheseLinks)
@@ -125,6 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                                                    std::string(34, 'x') + "\r\n");
                   },
                   LINK_WININI_RUN},
+        ProbeCase{"IniPathThatFillsItsBuffer", [] { shell_under_dir_of(500, "SYSTEM.INI"); }, LINK_SYSINI_SHELL},
+        ProbeCase{"IniPathTooLongIsNotCut", [] { shell_under_dir_of(501, "SYSTEM.IN"); }, 0},
         ProbeCase{"NoWindowsDirectorySkipsTheIniFiles",
                   [] {
                       plant_links(LINK_WININI_RUN | LINK_SYSINI_SHELL | LINK_RUN);
