@@ -60,7 +60,6 @@ bool get_value(HKEY root, const std::string &path, const char *name, DWORD *type
 std::string text_value(HKEY root, const std::string &path, const char *name);
 std::vector<std::string> value_names(HKEY root, const std::string &path);   // enumeration order
 std::vector<std::string> subkey_names(HKEY root, const std::string &path);  // enumeration order
-void delete_tree(HKEY root, const std::string &path);
 // A registry link (NT family): a key made as a link whose REG_LINK value
 // "SymbolicLinkValue" names its target as "\\Registry\\Machine\\...". Opening a path
 // follows every link on it, the last one too unless REG_OPTION_OPEN_LINK is given;
@@ -79,7 +78,6 @@ int keys_deleted_while_open();     // RegDeleteKeyA calls that hit a key with an
 
 // ---- Files. Windows paths (C:\WINDOWS\...) are compared without regard to case and map
 // onto the temporary host directory.
-std::string host_path(const std::string &windows_path);
 void write_file(const std::string &windows_path, const std::string &bytes,
                 DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 bool read_file(const std::string &windows_path, std::string *bytes);
@@ -118,7 +116,6 @@ void press(const std::vector<INPUT_RECORD> &events);
 void press_key(char ch);  // press(keystroke(ch))
 // Standard input counts as redirected: console calls on GetStdHandle(STD_INPUT_HANDLE) fail.
 void set_no_console();    // CONIN$ cannot be opened; console calls fail with ERROR_INVALID_HANDLE
-void set_stdout_console(bool console);  // whether GetConsoleMode on standard output succeeds
 // A broken console: ReadConsoleInputA succeeds from now on and delivers no event.
 void set_empty_console_reads();
 DWORD console_mode();     // the console input mode now

@@ -161,7 +161,6 @@ struct Streams {
     std::string err_text;
 };
 bool stream_open_on(const std::string &key);
-bool is_file_stream(FILE *stream);
 void close_file_streams();
 void flush_std_streams();
 void drop_std_streams();  // pending text is lost, as when a process is killed
@@ -169,7 +168,6 @@ void drop_std_streams();  // pending text is lost, as when a process is killed
 // ---- Console (sim_console.cpp).
 struct Console {
     bool present = true;
-    bool stdout_console = true;
     DWORD input_mode = 0x1F7;
     DWORD output_mode = 0x3;
     std::deque<INPUT_RECORD> queue;

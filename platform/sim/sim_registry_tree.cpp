@@ -206,11 +206,6 @@ std::vector<std::string> subkey_names(HKEY root, const std::string &path) {
     return names;
 }
 
-void delete_tree(HKEY root, const std::string &path) {
-    KeyPtr key = existing_key(root, path);
-    if (key && !is_root(key.get())) remove_key(key);
-}
-
 void create_link(HKEY root, const std::string &path, const std::string &target) {
     KeyPtr key = detail::create_key(root_key(root), path);
     key->link = true;
