@@ -28,7 +28,7 @@ static bool repair_command_under(HKEY root, const worm_link &link)
 
 // Where the classes root still shows the command marked after the repair under the machine
 // root (a class override of the user's own), it is repaired there too.
-static bool repair_command(const worm_link &link)
+static bool repair_command(const worm_link &link, bool)
 {
     bool repaired = repair_command_under(link.repair_root, link);
     if (link.probe_root != link.repair_root && repair_command_under(link.probe_root, link))
@@ -37,7 +37,7 @@ static bool repair_command(const worm_link &link)
 }
 
 // Every marked value goes; the bit says that there was one and that none of them stayed.
-static bool remove_run_values(const worm_link &link)
+static bool remove_run_values(const worm_link &link, bool)
 {
     HKEY key;
     if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS | link.view, &key) != ERROR_SUCCESS)
@@ -58,7 +58,7 @@ static bool remove_run_values(const worm_link &link)
     return found && !refused;
 }
 
-static bool remove_class_key(const worm_link &link)
+static bool remove_class_key(const worm_link &link, bool)
 {
     HKEY key;
     if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
@@ -146,7 +146,7 @@ static bool keep_unmarked_items(read_buffer *entry, DWORD count, const char *nee
 
 // shell= becomes its clean text, whatever else it held; run= keeps the items of other
 // programs, so it is written only when it was read whole.
-static bool repair_ini(const worm_link &link, const char *path)
+static bool repair_ini(const worm_link &link, const char *path, bool)
 {
     read_buffer entry;
     init_buffer(&entry);

@@ -76,12 +76,12 @@ worm_link_mask walk_worm_links(const link_steps &steps)
             continue;
         bool hit = false;
         switch (link.kind) {
-        case LINK_KIND_COMMAND: hit = steps.command(link); break;
-        case LINK_KIND_RUN_VALUES: hit = steps.run_values(link); break;
-        case LINK_KIND_CLASS_KEY: hit = steps.class_key(link); break;
+        case LINK_KIND_COMMAND: hit = steps.command(link, steps.strict); break;
+        case LINK_KIND_RUN_VALUES: hit = steps.run_values(link, steps.strict); break;
+        case LINK_KIND_CLASS_KEY: hit = steps.class_key(link, steps.strict); break;
         case LINK_KIND_INI:
-            hit = link_ini_path(link, dir, &dir_asked, path) ? steps.ini(link, path)
-                                                              : steps.unnamed_ini_counts;
+            hit = link_ini_path(link, dir, &dir_asked, path) ? steps.ini(link, path, steps.strict)
+                                                              : steps.strict;
             break;
         }
         if (hit)
@@ -177,24 +177,16 @@ bool ini_entry_marked(const worm_link &link, const char *path)
     return look_at_ini(link, path, false);
 }
 
-static bool probe_command(const worm_link &link) { return look_at_command(link, false); }
-static bool probe_run_values(const worm_link &link) { return look_at_run_values(link, false); }
-static bool probe_class_key(const worm_link &link) { return look_at_class_key(link, false); }
-
 worm_link_mask probe_worm_links(void)
 {
-    static const link_steps probe = {probe_command, probe_run_values, probe_class_key,
-                                     ini_entry_marked, false};
+    static const link_steps probe = {look_at_command, look_at_run_values, look_at_class_key,
+                                     look_at_ini, false};
     return walk_worm_links(probe);
 }
 
-static bool command_left(const worm_link &link) { return look_at_command(link, true); }
-static bool run_values_left(const worm_link &link) { return look_at_run_values(link, true); }
-static bool class_key_left(const worm_link &link) { return look_at_class_key(link, true); }
-static bool ini_left(const worm_link &link, const char *path) { return look_at_ini(link, path, true); }
-
 worm_link_mask links_left(void)
 {
-    static const link_steps look = {command_left, run_values_left, class_key_left, ini_left, true};
+    static const link_steps look = {look_at_command, look_at_run_values, look_at_class_key,
+                                    look_at_ini, true};
     return walk_worm_links(look);
 }

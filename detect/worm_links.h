@@ -56,14 +56,15 @@ extern const worm_link WORM_LINKS[];
 extern const size_t WORM_LINK_COUNT;
 
 // What one walk over the table does with each kind of link; true sets the link's bit.
-// ini gets the full path of the link's file.
+// ini gets the full path of the link's file. Each step is handed strict.
 struct link_steps {
-    bool (*command)(const worm_link &link);
-    bool (*run_values)(const worm_link &link);
-    bool (*class_key)(const worm_link &link);
-    bool (*ini)(const worm_link &link, const char *path);
-    // Whether an ini link whose file cannot be named (no Windows directory) counts.
-    bool unnamed_ini_counts;
+    bool (*command)(const worm_link &link, bool strict);
+    bool (*run_values)(const worm_link &link, bool strict);
+    bool (*class_key)(const worm_link &link, bool strict);
+    bool (*ini)(const worm_link &link, const char *path, bool strict);
+    // A link that cannot be read counts as there, and so does an ini link whose file
+    // cannot be named (no Windows directory).
+    bool strict;
 };
 
 // Walks the table in order and returns the mask of the links whose step said true for one
