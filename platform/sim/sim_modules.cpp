@@ -1,5 +1,5 @@
 // Modules the tool looks into at run time: USER32, loaded for ExitWindowsEx when the restart
-// comes, and ntdll, for NtDeleteKey. The 9x family loads no ntdll into a process.
+// comes, and ntdll, for NtDeleteKey and the calls that take names as Windows stores them. The 9x family loads no ntdll into a process.
 #include "platform/sim/sim_internal.h"
 
 using namespace sim::detail;
@@ -19,6 +19,20 @@ HMODULE module_failed(DWORD error) {
     set_last_error(error);
     return nullptr;
 }
+
+struct Export {
+    const char *name;
+    FARPROC call;
+};
+template <typename Call> FARPROC as_farproc(Call call) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(call));
+}
+const Export kNtdllExports[] = {
+    {"NtDeleteKey", as_farproc(nt_delete_key)},
+    {"NtEnumerateValueKey", as_farproc(nt_enumerate_value_key)},
+    {"NtDeleteValueKey", as_farproc(nt_delete_value_key)},
+    {"RtlUnicodeToMultiByteN", as_farproc(rtl_unicode_to_multibyte)},
+};
 
 }  // namespace
 
@@ -61,8 +75,10 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     // compiler takes as matching every function type.
     if (!ordinal && module == kUser32 && strcmp(name, "ExitWindowsEx") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&ExitWindowsEx));
-    if (!ordinal && module == kNtdll && strcmp(name, "NtDeleteKey") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(nt_delete_key));
+    if (!ordinal && module == kNtdll) {
+        for (const auto &entry : kNtdllExports)
+            if (strcmp(name, entry.name) == 0) return entry.call;
+    }
     set_last_error(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

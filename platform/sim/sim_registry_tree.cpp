@@ -168,6 +168,21 @@ void set_value(HKEY root, const std::string &path, const char *name, DWORD type,
     put_value(*detail::create_key(root_key(root), path), name ? name : "", type, data);
 }
 
+void set_value(HKEY root, const std::string &path, const std::string &name, DWORD type,
+               const std::string &data) {
+    put_value(*detail::create_key(root_key(root), path), name, type, data);
+}
+
+void keep_after_deletion(HKEY root, const std::string &path, const char *name) {
+    KeyPtr key = existing_key(root, path);
+    if (!key || (name && !key->values.count(name)))
+        throw std::invalid_argument("sim::keep_after_deletion: nothing at " + path);
+    if (name)
+        key->values[name].stays = true;
+    else
+        key->stays = true;
+}
+
 void set_text(HKEY root, const std::string &path, const char *name, const std::string &text,
               DWORD type) {
     set_value(root, path, name, type, text + std::string(1, '\0'));
