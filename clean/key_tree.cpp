@@ -3,15 +3,36 @@
 #include "clean/windows_family.h"
 
 #define LINK_VALUE_NAME "SymbolicLinkValue"
+// The deepest the NT family nests keys; a tree below that counts as not deleted rather than
+// take the stack with it.
+#define KEY_TREE_DEPTH 512
+// Deletions in one key beyond its subkeys at the first one that still step back.
+#define EXTRA_DELETIONS 16
 
 typedef LONG(WINAPI *nt_delete_key_call)(HANDLE key);
 
-// A key made as a registry link holds its target's name in a REG_LINK value of this name.
+// A key made as a registry link holds its target's name in a REG_LINK value of this name,
+// and has no subkeys: an ordinary key with such a value is no link, and its tree goes.
 static bool is_link(HKEY key)
 {
     DWORD type = REG_NONE;
+    DWORD subkeys = 0;
     return RegQueryValueExA(key, LINK_VALUE_NAME, NULL, &type, NULL, NULL) == ERROR_SUCCESS &&
-           type == REG_LINK;
+           type == REG_LINK &&
+           RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL, NULL, NULL, NULL,
+                            NULL) == ERROR_SUCCESS &&
+           subkeys == 0;
+}
+
+// Subkey deletions in a key that may step back to the same index: its subkeys now, the one
+// just deleted, and a few more; so a subkey that is back at once does not hold the walk.
+static DWORD deletion_limit(HKEY key)
+{
+    DWORD subkeys = 0;
+    if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL, NULL, NULL, NULL, NULL) !=
+        ERROR_SUCCESS)
+        subkeys = 0;
+    return subkeys + 1 + EXTRA_DELETIONS;
 }
 
 // RegDeleteKeyA opens the name again and follows the link to its target, and reopening a
@@ -32,8 +53,11 @@ static bool delete_open_link(HKEY link)
 // the walk passes over it instead of asking for the same index for ever. With
 // REG_OPTION_OPEN_LINK in options a link is deleted as itself; its target is no part of
 // the tree.
-static LONG delete_tree_level(HKEY parent, const char *name, bool top_level, DWORD options)
+static LONG delete_tree_level(HKEY parent, const char *name, int depth, DWORD options)
 {
+    bool top_level = depth == 0;
+    if (depth > KEY_TREE_DEPTH)
+        return 0;
     HKEY key;
     if (RegOpenKeyExA(parent, name, options, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return top_level ? 1 : 0;
@@ -43,13 +67,21 @@ static LONG delete_tree_level(HKEY parent, const char *name, bool top_level, DWO
         return deleted ? 1 : 0;
     }
     DWORD index = 0;
+    DWORD deletions = 0;
+    DWORD limit = 0;
     for (;;) {
         char subkey[KEY_NAME_SIZE];
         DWORD length = KEY_NAME_SIZE;
         if (RegEnumKeyExA(key, index, subkey, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
+        if (delete_tree_level(key, subkey, depth + 1, options) != 1) {
+            index++;
+            continue;
+        }
         // After a deletion the next subkey has moved down into the same index.
-        if (delete_tree_level(key, subkey, false, options) != 1)
+        if (deletions == 0)
+            limit = deletion_limit(key);
+        if (++deletions > limit)
             index++;
     }
     RegCloseKey(key);
@@ -60,5 +92,5 @@ LONG delete_key_tree(HKEY parent, const char *name)
 {
     // Registry links exist on the NT family only; the 9x family's option word is reserved.
     DWORD options = is_nt_family() ? REG_OPTION_OPEN_LINK : 0;
-    return delete_tree_level(parent, name, true, options);
+    return delete_tree_level(parent, name, 0, options);
 }

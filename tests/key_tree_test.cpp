@@ -102,6 +102,45 @@ TEST_P(KeyTreeTest, MissingKeyGivesOneAndChangesNothing)
     EXPECT_EQ(0, sim::count("RegCloseKey"));
 }
 
+TEST_P(KeyTreeTest, KeysThatAreNoLinksGoWithTheirTrees)
+{
+    const std::string long_name(255, 'n');
+    std::string link_text;  // what a link's value holds: its target in UTF-16
+    for (char c : std::string(OTHER_CLASS_TARGET))
+        link_text += std::string{c, '\0'};
+    const struct {
+        DWORD link_value_type;  // of a value named SymbolicLinkValue; REG_NONE: none
+        std::string subkey;
+    } cases[] = {{REG_LINK, "shell"}, {REG_SZ, "shell"}, {REG_NONE, long_name}};
+    plant_other_class();
+    const std::string before = dump_tree(OTHER_CLASS_KEY);
+    for (const auto &c : cases) {
+        sim::create_key(HKEY_CLASSES_ROOT, ".dl\\" + c.subkey + "\\open");
+        if (c.link_value_type != REG_NONE)
+            sim::set_value(HKEY_CLASSES_ROOT, ".dl", "SymbolicLinkValue", c.link_value_type, link_text);
+        EXPECT_EQ(1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl")) << c.link_value_type;
+        EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl")) << c.link_value_type;
+    }
+    EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
+}
+
+// A subkey back at once, and a tree deeper than Windows nests keys, end the walk with what
+// is left; only the 9x family's deletion takes a whole tree at once.
+TEST_P(KeyTreeTest, WalkEndsWhateverTheTreeDoes)
+{
+    sim::create_key(HKEY_CLASSES_ROOT, ".dl\\a");
+    sim::keep_after_deletion(HKEY_CLASSES_ROOT, ".dl\\a", NULL);
+    std::string deep = ".dl\\b";
+    for (int depth = 0; depth < 520; depth++)
+        deep += "\\k";
+    sim::create_key(HKEY_CLASSES_ROOT, deep);
+    const bool nt = GetParam() == sim::FAMILY_NT;
+    EXPECT_EQ(nt ? 0 : 1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl"));
+    EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, ".dl\\a"));
+    EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, deep));
+    EXPECT_EQ(0, sim::open_keys());
+}
+
 struct LinkCase {
     const char *name;
     const char *link;    // under HKEY_CLASSES_ROOT
