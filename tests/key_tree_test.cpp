@@ -110,16 +110,18 @@ TEST_P(KeyTreeTest, KeysThatAreNoLinksGoWithTheirTrees)
         link_text += std::string{c, '\0'};
     const struct {
         DWORD link_value_type;  // of a value named SymbolicLinkValue; REG_NONE: none
+        const char *holder;     // the key with that value
         std::string subkey;
-    } cases[] = {{REG_LINK, "shell"}, {REG_SZ, "shell"}, {REG_NONE, long_name}};
+    } cases[] = {{REG_LINK, ".dl", "shell"}, {REG_SZ, ".dl\\shell\\open", "shell"}, {REG_NONE, "", long_name}};
     plant_other_class();
     const std::string before = dump_tree(OTHER_CLASS_KEY);
     for (const auto &c : cases) {
         sim::create_key(HKEY_CLASSES_ROOT, ".dl\\" + c.subkey + "\\open");
         if (c.link_value_type != REG_NONE)
-            sim::set_value(HKEY_CLASSES_ROOT, ".dl", "SymbolicLinkValue", c.link_value_type, link_text);
+            sim::set_value(HKEY_CLASSES_ROOT, c.holder, "SymbolicLinkValue", c.link_value_type, link_text);
         EXPECT_EQ(1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl")) << c.link_value_type;
         EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl")) << c.link_value_type;
+        EXPECT_EQ(0, sim::count("NtDeleteKey")) << c.link_value_type;
     }
     EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
 }

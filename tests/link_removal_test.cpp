@@ -246,6 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExactNameCase{"BestFit", sim::FAMILY_NT, {{"Update", "other.exe"}, {MACRON_NAME, "tavrel.exe"}}, NULL, {"Update"}, LINK_RUN, 0},
         ExactNameCase{"OutsideTheCodePageAlone", sim::FAMILY_NT, {{CJK_NAME, "tavrel.exe"}}, NULL, {}, LINK_RUN, 0},
         ExactNameCase{"WormNameFirst", sim::FAMILY_NT, {{"Update", "tavrel.exe"}, {NUL_NAME, "other.exe"}}, NULL, {NUL_NAME}, LINK_RUN, 0},
+        ExactNameCase{"NameOf600Characters", sim::FAMILY_NT, {{std::string(600, 'n'), "tavrel.exe"}, {"z", "z.exe"}}, NULL, {"z"}, LINK_RUN, 0},
         ExactNameCase{"BackAtOnceNT", sim::FAMILY_NT, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN},
         ExactNameCase{"BackAtOnce9x", sim::FAMILY_9X, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN}),
     [](const ::testing::TestParamInfo<ExactNameCase> &info) { return info.param.name; });
