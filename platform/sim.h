@@ -73,6 +73,7 @@ void deny_access(HKEY root, const std::string &path, REGSAM mask);
 void separate_classes_root();
 int open_keys();                   // registry handles open now
 int keys_deleted_while_open();     // RegDeleteKeyA calls that hit a key with an open handle
+std::vector<std::string> removed_keys();  // the name of each key deleted, in order
 
 // ---- Files. Windows paths (C:\WINDOWS\...) are compared without regard to case and map
 // onto the temporary host directory.

@@ -106,6 +106,7 @@ struct Registry {
     std::map<int, KeyHandle> handles;
     int next_handle = 1;
     int deleted_while_open = 0;
+    std::vector<std::string> removed;  // keys taken out, each with its tree, in order
 };
 // The tree behind a predefined root, or null for anything else.
 KeyPtr root_key(HKEY root);
@@ -126,6 +127,9 @@ LONG nt_delete_key(HANDLE key);
 LONG nt_enumerate_value_key(HANDLE key, DWORD index, DWORD info_class, void *info, DWORD length,
                             DWORD *result_length);
 LONG nt_delete_value_key(HANDLE key, const void *name);
+LONG nt_enumerate_key(HANDLE key, DWORD index, DWORD info_class, void *info, DWORD length,
+                      DWORD *result_length);
+LONG nt_open_key(HANDLE *key, DWORD access, const void *attributes);
 LONG rtl_unicode_to_multibyte(char *out, DWORD out_size, DWORD *result, const WCHAR *in,
                               DWORD in_bytes);
 int key_handle_number(HKEY key);  // N of hkey#N; 0 for anything else

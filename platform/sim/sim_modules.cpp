@@ -31,6 +31,8 @@ const Export kNtdllExports[] = {
     {"NtDeleteKey", as_farproc(nt_delete_key)},
     {"NtEnumerateValueKey", as_farproc(nt_enumerate_value_key)},
     {"NtDeleteValueKey", as_farproc(nt_delete_value_key)},
+    {"NtEnumerateKey", as_farproc(nt_enumerate_key)},
+    {"NtOpenKey", as_farproc(nt_open_key)},
     {"RtlUnicodeToMultiByteN", as_farproc(rtl_unicode_to_multibyte)},
 };
 

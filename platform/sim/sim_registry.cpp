@@ -380,6 +380,59 @@ LONG sim::detail::nt_delete_value_key(HANDLE handle, const void *name) {
     return erase_value(*target, from_wide(wide)) ? 0 : kStatusObjectNameNotFound;
 }
 
+struct ObjectAttributes {
+    DWORD length;
+    HANDLE root;
+    const CountedName *name;
+    DWORD attributes;
+    void *security_descriptor;
+    void *security_quality_of_service;
+};
+constexpr DWORD kKeyBasicInformation = 0;
+constexpr DWORD kKeyNameOffset = 16;  // after the write time, title index and name length
+constexpr DWORD kOpenLink = 0x100;
+
+LONG sim::detail::nt_enumerate_key(HANDLE handle, DWORD index, DWORD info_class, void *info,
+                                   DWORD length, DWORD *result_length) {
+    const HKEY hkey = static_cast<HKEY>(handle);
+    if (record("NtEnumerateKey", Args().key(hkey).hex(index).hex(info_class).hex(length)))
+        return kStatusAccessDenied;
+    KeyPtr target;
+    if (root_key(hkey) || resolve(hkey, KEY_ENUMERATE_SUB_KEYS, &target)) return kStatusInvalidHandle;
+    if (info_class != kKeyBasicInformation || !result_length) return kStatusInvalidParameter;
+    if (index >= target->subkeys.size()) return kStatusNoMoreEntries;
+    const std::u16string wide = to_wide(std::next(target->subkeys.begin(), index)->second->name);
+    const DWORD name_bytes = static_cast<DWORD>(wide.size() * sizeof(WCHAR));
+    *result_length = kKeyNameOffset + name_bytes;
+    if (length < kKeyNameOffset) return kStatusBufferTooSmall;
+    const DWORD head[4] = {0, 0, 0, name_bytes};
+    memcpy(info, head, sizeof head);
+    const DWORD room = std::min(name_bytes, length - kKeyNameOffset);
+    memcpy(static_cast<char *>(info) + kKeyNameOffset, wide.data(), room);
+    return room < name_bytes ? kStatusBufferOverflow : 0;
+}
+
+// Relative to an open key only, which is all the tool asks for.
+LONG sim::detail::nt_open_key(HANDLE *result, DWORD access, const void *attributes) {
+    const ObjectAttributes *object = static_cast<const ObjectAttributes *>(attributes);
+    const HKEY root = object ? static_cast<HKEY>(object->root) : nullptr;
+    std::u16string wide;
+    if (object && object->name)
+        wide.assign(reinterpret_cast<const char16_t *>(object->name->buffer), object->name->length / 2);
+    const std::string name = from_wide(wide);
+    if (record("NtOpenKey", Args().pointer(result).hex(access).key(root).text(to_ansi(name))))
+        return kStatusAccessDenied;
+    if (result) *result = nullptr;
+    KeyPtr base;
+    if (!result || !object || root_key(root) || resolve(root, 0, &base)) return kStatusInvalidHandle;
+    const bool open_link = nt_family() && (object->attributes & kOpenLink);
+    KeyPtr target = find_key(base, name, open_link);
+    if (!target) return kStatusObjectNameNotFound;
+    if (denied(*target, access)) return kStatusAccessDenied;
+    *result = new_key_handle(target, access);
+    return 0;
+}
+
 LONG sim::detail::rtl_unicode_to_multibyte(char *out, DWORD out_size, DWORD *result, const WCHAR *in,
                                            DWORD in_bytes) {
     record("RtlUnicodeToMultiByteN", Args().hex(out_size).hex(in_bytes));

@@ -127,6 +127,7 @@ void put_value(Key &key, const std::string &name, DWORD type, const std::string 
 }
 
 void remove_key(const KeyPtr &key) {
+    machine().registry.removed.push_back(key->name);
     mark_deleted(*key);
     if (key->parent) key->parent->subkeys.erase(key->name);
     key->parent = nullptr;
@@ -246,6 +247,8 @@ void separate_classes_root() {
 }
 
 int open_keys() { return static_cast<int>(machine().registry.handles.size()); }
+
+std::vector<std::string> removed_keys() { return machine().registry.removed; }
 
 int keys_deleted_while_open() { return machine().registry.deleted_while_open; }
 
