@@ -5,6 +5,8 @@
  *          sets a REG_SZ value; prints "SET".
  *        reg_names.exe list <key under HKLM>
  *          prints each value's name, one a line, in the key's order.
+ *        reg_names.exe key <key under HKLM> <name>
+ *          creates a subkey of that name; prints "CREATED".
  * In names, %XXXX is the UTF-16 unit XXXX (hex): "Update%0000svc", "x%4E00"; every other
  * character is itself. Listed names use the same form for anything outside printable ASCII
  * and for '%'. Exits 1 (with "FAILED <step> <status>") when a call fails, 2 on bad usage. */
@@ -21,6 +23,16 @@ typedef struct {
 
 typedef LONG(WINAPI *set_value_call)(HANDLE, counted_name *, ULONG, ULONG, void *, ULONG);
 typedef LONG(WINAPI *enumerate_value_call)(HANDLE, ULONG, ULONG, void *, ULONG, ULONG *);
+typedef LONG(WINAPI *create_key_call)(HANDLE *, ULONG, void *, ULONG, void *, ULONG, ULONG *);
+
+typedef struct {
+    ULONG Length;
+    HANDLE RootDirectory;
+    counted_name *ObjectName;
+    ULONG Attributes;
+    void *SecurityDescriptor;
+    void *SecurityQualityOfService;
+} object_attributes;
 
 static int failed(const char *step, long status)
 {
@@ -65,6 +77,26 @@ static int set_value(HKEY key, const char *name_text, const char *text)
     return 0;
 }
 
+static int create_subkey(HKEY key, const char *name_text)
+{
+    WCHAR name[512];
+    counted_name counted;
+    object_attributes attributes = {sizeof attributes, key, &counted, 0x40, NULL, NULL};
+    create_key_call create = (create_key_call)ntdll("NtCreateKey");
+    HANDLE subkey;
+    ULONG disposition;
+    LONG status;
+    int length = parse_name(name_text, name, 512);
+    counted.Length = counted.MaximumLength = (USHORT)(length * sizeof(WCHAR));
+    counted.Buffer = name;
+    status = create(&subkey, KEY_ALL_ACCESS, &attributes, 0, NULL, 0, &disposition);
+    if (status != 0)
+        return failed("create", status);
+    RegCloseKey((HKEY)subkey);
+    printf("CREATED\n");
+    return 0;
+}
+
 static int list_values(HKEY key)
 {
     enumerate_value_call enumerate = (enumerate_value_call)ntdll("NtEnumerateValueKey");
@@ -94,14 +126,20 @@ int main(int argc, char **argv)
     int rc = 2;
     LONG error;
     if (argc < 3 || !((argc == 5 && strcmp(argv[1], "set") == 0) ||
-                      (argc == 3 && strcmp(argv[1], "list") == 0))) {
-        fprintf(stderr, "usage: reg_names set <key> <name> <text> | reg_names list <key>\n");
+                      (argc == 3 && strcmp(argv[1], "list") == 0) ||
+                      (argc == 4 && strcmp(argv[1], "key") == 0))) {
+        fprintf(stderr, "usage: reg_names set <key> <name> <text> | list <key> | key <key> <name>\n");
         return 2;
     }
     error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, argv[2], 0, KEY_ALL_ACCESS, &key);
     if (error != ERROR_SUCCESS)
         return failed("open", error);
-    rc = argc == 5 ? set_value(key, argv[3], argv[4]) : list_values(key);
+    if (argc == 5)
+        rc = set_value(key, argv[3], argv[4]);
+    else if (argc == 4)
+        rc = create_subkey(key, argv[3]);
+    else
+        rc = list_values(key);
     RegCloseKey(key);
     fflush(stdout);
     return rc;

@@ -3,7 +3,8 @@
 from .console import (scenario_no_terminal_clean, scenario_no_terminal_infected,
                       scenario_redirected_output)
 from .removal import (scenario_answer_no, scenario_clean_machine, scenario_dl_class_link,
-                      scenario_dl_fake_link, scenario_exact_value_names,
+                      scenario_dl_fake_link, scenario_exact_key_names,
+                      scenario_exact_value_names,
                       scenario_file_attributes, scenario_file_only, scenario_full_infection_9x,
                       scenario_full_infection_nt, scenario_links_only, scenario_long_values)
 from .restart import (scenario_file_in_use_9x, scenario_file_in_use_nt, scenario_rename_in_text_9x,
@@ -17,6 +18,7 @@ SCENARIOS = {
     "clean_machine": scenario_clean_machine,
     "dl_fake_link": scenario_dl_fake_link,
     "exact_value_names": scenario_exact_value_names,
+    "exact_key_names": scenario_exact_key_names,
     "full_infection_nt": scenario_full_infection_nt,
     "full_infection_9x": scenario_full_infection_9x,
     "answer_no": scenario_answer_no,

@@ -220,3 +220,19 @@ def scenario_dl_fake_link(sc):
     sc.equal(after["worm file"], None, "worm file deleted")
     expect_repaired(sc, before, after, ALL_LINKS)
     run_clean_check(sc, "second-run")
+
+
+def scenario_exact_key_names(sc):
+    """.dl with subkeys named beyond what the ANSI calls spell: the whole tree goes (NT mode)."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    for name in ("x%4E00", "Updat%0113", "a%0000b"):
+        sc.equal(reg_names(sc, "key", DL_UNDER_HKLM, name), ["CREATED"], r"HKCR\.dl\%s planted" % name)
+    before = sc.snapshot("before")
+    expect_planted(sc, before, ALL_LINKS, "file")
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"HKCR\.dl with its subtree")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    expect_repaired(sc, before, after, ALL_LINKS)
+    run_clean_check(sc, "second-run")
