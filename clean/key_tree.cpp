@@ -1,6 +1,7 @@
 #include "clean/key_tree.h"
 
 #include "clean/windows_family.h"
+#include "detect/exact_names.h"
 
 #define LINK_VALUE_NAME "SymbolicLinkValue"
 // The deepest the NT family nests keys; a tree below that counts as not deleted rather than
@@ -23,12 +24,7 @@ struct native_key_calls {
     nt_delete_key_call delete_key;
 };
 
-// UNICODE_STRING and OBJECT_ATTRIBUTES as ntdll takes them.
-struct counted_name {
-    WORD length;  // bytes
-    WORD maximum_length;
-    const WCHAR *buffer;
-};
+// OBJECT_ATTRIBUTES as ntdll takes it.
 struct object_attributes {
     DWORD length;
     HANDLE root;
@@ -106,10 +102,17 @@ static bool open_subkey_at(const native_key_calls &calls, HKEY key, DWORD index,
                                   &needed) == 0;
     if (!*listed)
         return false;
-    counted_name name = {(WORD)info[KEY_INFO_NAME_LENGTH], (WORD)info[KEY_INFO_NAME_LENGTH],
-                         (const WCHAR *)&info[KEY_INFO_NAME]};
-    object_attributes attributes = {sizeof attributes, (HANDLE)key, &name,
-                                    NAME_CASE_INSENSITIVE | OPEN_LINK_ITSELF, NULL, NULL};
+    counted_name name;
+    name.length = (WORD)info[KEY_INFO_NAME_LENGTH];
+    name.maximum_length = name.length;
+    name.buffer = (const WCHAR *)&info[KEY_INFO_NAME];
+    object_attributes attributes;
+    attributes.length = sizeof attributes;
+    attributes.root = (HANDLE)key;
+    attributes.name = &name;
+    attributes.attributes = NAME_CASE_INSENSITIVE | OPEN_LINK_ITSELF;
+    attributes.security_descriptor = NULL;
+    attributes.security_quality_of_service = NULL;
     HANDLE handle = NULL;
     if (calls.open_key(&handle, KEY_ALL_ACCESS, &attributes) != 0)
         return false;

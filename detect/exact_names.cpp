@@ -10,13 +10,6 @@
 // Windows' longest value name, 16,383 characters, in UTF-16 bytes.
 #define LONGEST_NAME_BYTES 32766
 
-// UNICODE_STRING: lengths in bytes, the text not NUL-terminated.
-struct counted_name {
-    WORD length;
-    WORD maximum_length;
-    const WCHAR *buffer;
-};
-
 bool find_exact_name_calls(exact_name_calls *calls)
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

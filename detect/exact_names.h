@@ -8,6 +8,13 @@
 
 #include "detect/whole_values.h"
 
+// UNICODE_STRING: lengths in bytes, the text not NUL-terminated.
+struct counted_name {
+    WORD length;
+    WORD maximum_length;
+    const WCHAR *buffer;
+};
+
 typedef LONG(WINAPI *enumerate_value_call)(HANDLE key, DWORD index, DWORD info_class, void *info,
                                            DWORD length, DWORD *result_length);
 typedef LONG(WINAPI *delete_value_call)(HANDLE key, const void *name);
