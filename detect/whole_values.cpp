@@ -93,6 +93,8 @@ void begin_value_walk(value_walk *walk, HKEY key, const char *needle, const exac
     walk->exact = exact;
     walk->deletions = 0;
     walk->deletion_limit = 0;
+    walk->reads = 0;
+    walk->read_limit = 0;
     init_buffer(&walk->name);
     init_buffer(&walk->data);
     init_buffer(&walk->exact_name);
@@ -132,10 +134,26 @@ static LONG read_value(value_walk *walk, DWORD *length)
     }
 }
 
+// Each value is read once, and once more after each deletion before it.
+static DWORD read_limit(HKEY key)
+{
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
+        ERROR_SUCCESS)
+        values = 0;
+    return 2 * (values + 1 + VALUE_ERROR_LIMIT);
+}
+
 bool next_marked_value(value_walk *walk)
 {
     int errors = 0;
     for (;;) {
+        if (walk->reads == 0)
+            walk->read_limit = read_limit(walk->key);
+        if (++walk->reads > walk->read_limit) {
+            walk->unreadable = true;
+            return false;
+        }
         DWORD length = 0;
         LONG result = read_value(walk, &length);
         if (result == ERROR_NO_MORE_ITEMS)

@@ -214,6 +214,14 @@ TEST_F(ToolTest, RunWalkStopsAtTheFirstMarkedValue)
     EXPECT_EQ(1, sim::count("RegEnumValueA"));
 }
 
+TEST_F(ToolTest, RunKeyThatKeepsGrowingEndsTheWalkAndCountsAsLeft)
+{
+    run_value("a", text("x.exe"));
+    sim::grow_at_each_read(HKEY_LOCAL_MACHINE, RUN_KEY);
+    EXPECT_EQ(0u, probe_worm_links());
+    EXPECT_EQ(LINK_RUN, links_left());
+}
+
 TEST_F(ToolTest, UnreadableKeysLeaveOnlyTheirBitsClear)
 {
     plant_links(ALL_LINKS);

@@ -170,6 +170,8 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
     if ((data && !data_size) || (name && !name_size) || reserved) return ERROR_INVALID_PARAMETER;
     KeyPtr target;
     if (LONG error = resolve(key, KEY_QUERY_VALUE, &target)) return error;
+    if (target->grows)
+        put_value(*target, "~" + std::to_string(target->values.size()), REG_SZ, std::string("x.exe", 6));
     if (index >= target->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value &value = std::next(target->values.begin(), index)->second;
     // The data is looked at first: when it does not fit, not even the name is written.

@@ -184,6 +184,12 @@ void keep_after_deletion(HKEY root, const std::string &path, const char *name) {
         key->stays = true;
 }
 
+void grow_at_each_read(HKEY root, const std::string &path) {
+    KeyPtr key = existing_key(root, path);
+    if (!key) throw std::invalid_argument("sim::grow_at_each_read: no key " + path);
+    key->grows = true;
+}
+
 void set_text(HKEY root, const std::string &path, const char *name, const std::string &text,
               DWORD type) {
     set_value(root, path, name, type, text + std::string(1, '\0'));
