@@ -7,7 +7,7 @@
 // The deepest the NT family nests keys; a tree below that counts as not deleted rather than
 // take the stack with it.
 #define KEY_TREE_DEPTH 512
-// Deletions in one key beyond its subkeys at the first one that still step back.
+// Deletions in one key beyond its subkeys at the start that still step back.
 #define EXTRA_DELETIONS 16
 
 // On the NT family the keys below the top one are listed, opened and deleted through ntdll
@@ -55,15 +55,36 @@ static bool is_link(HKEY key)
            subkeys == 0;
 }
 
-// Subkey deletions in a key that may step back to the same index: its subkeys now, the one
-// just deleted, and a few more; so a subkey that is back at once does not hold the walk.
-static DWORD deletion_limit(HKEY key)
+// The work of one key's walk, bounded by its subkeys at the start and a few more: only so
+// many deletions step back to the same index, so a subkey that is back at once does not
+// hold the walk, and only twice as many subkeys are listed, so a key that keeps growing
+// does not either. What the walk leaves counts as not deleted.
+struct walk_bounds {
+    DWORD limit;
+    DWORD reads;
+    DWORD deletions;
+};
+
+static void begin_bounds(HKEY key, walk_bounds *bounds)
 {
     DWORD subkeys = 0;
     if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL, NULL, NULL, NULL, NULL) !=
         ERROR_SUCCESS)
         subkeys = 0;
-    return subkeys + 1 + EXTRA_DELETIONS;
+    bounds->limit = subkeys + 1 + EXTRA_DELETIONS;
+    bounds->reads = 0;
+    bounds->deletions = 0;
+}
+
+static bool may_list(walk_bounds *bounds)
+{
+    return ++bounds->reads <= 2 * bounds->limit;
+}
+
+// After a deletion the next subkey has moved down into the same index.
+static DWORD next_index_after_deletion(walk_bounds *bounds, DWORD index)
+{
+    return ++bounds->deletions <= bounds->limit ? index : index + 1;
 }
 
 // RegDeleteKeyA opens the name again and follows the link to its target, and reopening a
@@ -126,9 +147,9 @@ static bool open_subkey_at(const native_key_calls &calls, HKEY key, DWORD index,
 static void delete_subkeys_exactly(const native_key_calls &calls, HKEY key, int depth)
 {
     DWORD index = 0;
-    DWORD deletions = 0;
-    DWORD limit = 0;
-    for (;;) {
+    walk_bounds bounds;
+    begin_bounds(key, &bounds);
+    while (may_list(&bounds)) {
         HKEY subkey = NULL;
         bool listed = false;
         bool deleted = false;
@@ -140,15 +161,7 @@ static void delete_subkeys_exactly(const native_key_calls &calls, HKEY key, int 
         }
         if (!listed)
             break;
-        if (!deleted) {
-            index++;
-            continue;
-        }
-        // After a deletion the next subkey has moved down into the same index.
-        if (deletions == 0)
-            limit = deletion_limit(key);
-        if (++deletions > limit)
-            index++;
+        index = deleted ? next_index_after_deletion(&bounds, index) : index + 1;
     }
 }
 
@@ -164,22 +177,15 @@ static LONG delete_tree_level(HKEY parent, const char *name, int depth)
     if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return top_level ? 1 : 0;
     DWORD index = 0;
-    DWORD deletions = 0;
-    DWORD limit = 0;
-    for (;;) {
+    walk_bounds bounds;
+    begin_bounds(key, &bounds);
+    while (may_list(&bounds)) {
         char subkey[KEY_NAME_SIZE];
         DWORD length = KEY_NAME_SIZE;
         if (RegEnumKeyExA(key, index, subkey, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
-        if (delete_tree_level(key, subkey, depth + 1) != 1) {
-            index++;
-            continue;
-        }
-        // After a deletion the next subkey has moved down into the same index.
-        if (deletions == 0)
-            limit = deletion_limit(key);
-        if (++deletions > limit)
-            index++;
+        bool deleted = delete_tree_level(key, subkey, depth + 1) == 1;
+        index = deleted ? next_index_after_deletion(&bounds, index) : index + 1;
     }
     RegCloseKey(key);
     return RegDeleteKeyA(parent, name) == ERROR_SUCCESS ? 1 : 0;

@@ -130,12 +130,14 @@ TEST_P(KeyTreeTest, KeysThatAreNoLinksGoWithTheirTrees)
     EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
 }
 
-// A subkey back at once, and a tree deeper than Windows nests keys, end the walk with what
-// is left; only the 9x family's deletion takes a whole tree at once.
+// A subkey back at once, a key that keeps growing, and a tree deeper than Windows nests
+// keys end the walk with what is left; only the 9x family's deletion takes a whole tree at once.
 TEST_P(KeyTreeTest, WalkEndsWhateverTheTreeDoes)
 {
     sim::create_key(HKEY_CLASSES_ROOT, ".dl\\a");
     sim::keep_after_deletion(HKEY_CLASSES_ROOT, ".dl\\a", NULL);
+    sim::create_key(HKEY_CLASSES_ROOT, ".dl\\c");
+    sim::grow_at_each_read(HKEY_CLASSES_ROOT, ".dl\\c");
     std::string deep = ".dl\\b";
     for (int depth = 0; depth < 520; depth++)
         deep += "\\k";
@@ -144,6 +146,7 @@ TEST_P(KeyTreeTest, WalkEndsWhateverTheTreeDoes)
     EXPECT_EQ(nt ? 0 : 1, delete_key_tree(HKEY_CLASSES_ROOT, ".dl"));
     EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, ".dl\\a"));
     EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, deep));
+    EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, ".dl\\c"));
     EXPECT_EQ(0, sim::open_keys());
 }
 

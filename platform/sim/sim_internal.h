@@ -92,7 +92,7 @@ struct Key {
     REGSAM denied = 0;
     bool deleted = false;
     bool stays = false;  // a deletion reports success and leaves it
-    bool grows = false;  // each read of a value adds a value behind the others
+    bool grows = false;  // each listing adds a value or subkey
     bool link = false;   // made as a registry link
 };
 using KeyPtr = std::shared_ptr<Key>;

@@ -104,6 +104,17 @@ bool erase_value(Key &key, const std::string &name) {
     return true;
 }
 
+// A growing key gets a subkey at each listing, one whose deletion does not stick.
+void grow_subkeys(Key &key) {
+    if (!key.grows) return;
+    Key *parent = &key;
+    KeyPtr sub = std::make_shared<Key>();
+    sub->name = "~" + std::to_string(key.subkeys.size());
+    sub->parent = parent;
+    sub->stays = true;
+    key.subkeys[sub->name] = sub;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
@@ -197,6 +208,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
     if (!name || !name_size || reserved) return ERROR_INVALID_PARAMETER;
     KeyPtr target;
     if (LONG error = resolve(key, KEY_ENUMERATE_SUB_KEYS, &target)) return error;
+    grow_subkeys(*target);
     if (index >= target->subkeys.size()) return ERROR_NO_MORE_ITEMS;
     const std::string sub = to_ansi(std::next(target->subkeys.begin(), index)->second->name);
     // Keys made here have no class: an empty class text needs one byte.
@@ -402,6 +414,7 @@ LONG sim::detail::nt_enumerate_key(HANDLE handle, DWORD index, DWORD info_class,
     KeyPtr target;
     if (root_key(hkey) || resolve(hkey, KEY_ENUMERATE_SUB_KEYS, &target)) return kStatusInvalidHandle;
     if (info_class != kKeyBasicInformation || !result_length) return kStatusInvalidParameter;
+    grow_subkeys(*target);
     if (index >= target->subkeys.size()) return kStatusNoMoreEntries;
     const std::u16string wide = to_wide(std::next(target->subkeys.begin(), index)->second->name);
     const DWORD name_bytes = static_cast<DWORD>(wide.size() * sizeof(WCHAR));
