@@ -1,6 +1,8 @@
 #include "clean/link_removal.h"
 
 #include "clean/key_tree.h"
+#include "clean/windows_family.h"
+#include "detect/exact_names.h"
 
 static bool repair_command_under(HKEY root, const worm_link &link)
 {
@@ -37,18 +39,29 @@ static bool repair_command(const worm_link &link, bool)
 }
 
 // Every marked value goes; the bit says that there was one and that none of them stayed.
+// On the NT family a value goes by its exact name only, never by the ANSI name, which may
+// be another program's value; where exact names cannot be had, no value goes.
 static bool remove_run_values(const worm_link &link, bool)
 {
+    exact_name_calls calls;
+    const exact_name_calls *exact = NULL;
+    if (is_nt_family()) {
+        if (!find_exact_name_calls(&calls))
+            return false;
+        exact = &calls;
+    }
     HKEY key;
     if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS | link.view, &key) != ERROR_SUCCESS)
         return false;
     value_walk walk;
-    begin_value_walk(&walk, key, link.needle);
+    begin_value_walk(&walk, key, link.needle, exact);
     bool found = false;
     bool refused = false;
     while (next_marked_value(&walk)) {
         found = true;
-        if (RegDeleteValueA(key, walk.name.text) == ERROR_SUCCESS)
+        LONG result = exact != NULL ? delete_exact_value(calls, key, &walk.exact_name)
+                                    : RegDeleteValueA(key, walk.name.text);
+        if (result == ERROR_SUCCESS)
             marked_value_deleted(&walk);
         else
             refused = true;

@@ -46,9 +46,19 @@ void set_64bit_machine();
 
 // ---- Registry. Paths are relative to a root (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT,
 // HKEY_CURRENT_USER) and compared without regard to case. A null name is the default value.
+// Names here are the stored names in UTF-8 and may hold NULs; the ANSI calls see them
+// converted: a character outside the code page becomes '?', a few by best fit a
+// look-alike letter ("\xc4\x93", e with macron, becomes 'e').
 void create_key(HKEY root, const std::string &path);
 void set_value(HKEY root, const std::string &path, const char *name, DWORD type,
                const std::string &data);
+void set_value(HKEY root, const std::string &path, const std::string &name, DWORD type,
+               const std::string &data);
+// Deleting this value (name not null) or key (name null) reports success and leaves it.
+void keep_after_deletion(HKEY root, const std::string &path, const char *name);
+// Each RegEnumValueA on this key adds a value "~N" (REG_SZ "x.exe") behind the others, and
+// each listing of its subkeys a subkey "~N" whose deletion does not stick.
+void grow_at_each_read(HKEY root, const std::string &path);
 // A text value stored as Windows stores it: the text and its terminating NUL.
 void set_text(HKEY root, const std::string &path, const char *name, const std::string &text,
               DWORD type = REG_SZ);
@@ -75,6 +85,7 @@ void deny_access(HKEY root, const std::string &path, REGSAM mask);
 void separate_classes_root();
 int open_keys();                   // registry handles open now
 int keys_deleted_while_open();     // RegDeleteKeyA calls that hit a key with an open handle
+std::vector<std::string> removed_keys();  // the name of each key deleted, in order
 
 // ---- Files. Windows paths (C:\WINDOWS\...) are compared without regard to case and map
 // onto the temporary host directory.

@@ -109,11 +109,11 @@ MUTANTS = [
     ("detect/whole_values.cpp", "        if (result != ERROR_MORE_DATA || attempt == GROW_ATTEMPTS || size <= buffer->size ||",
      "        if (result != ERROR_MORE_DATA || size <= buffer->size ||", "default value grows for ever"),
     # clean/key_tree.cpp
-    ("clean/key_tree.cpp", "!= 1)\n            index++;", "!= 1)\n            continue;",
-     "undeletable subkey never moves the index on"),
+    ("clean/key_tree.cpp", "bool deleted = delete_tree_level(key, subkey, depth + 1) == 1;",
+     "bool deleted = delete_tree_level(key, subkey, depth + 1) >= 0;", "undeletable subkey taken as deleted (9x)"),
     ("clean/key_tree.cpp", "return top_level ? 1 : 0;", "return 0;", "vanished top key counts as refused"),
-    ("clean/key_tree.cpp", "DWORD options = is_nt_family() ? REG_OPTION_OPEN_LINK : 0;", "DWORD options = 0;",
-     "links followed to their target"),
+    ("clean/key_tree.cpp", "RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key)",
+     "RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key)", "links followed to their target"),
     ("clean/key_tree.cpp", "return nt_delete_key != NULL && nt_delete_key((HANDLE)link) == 0;",
      "return nt_delete_key != NULL;", "link deletion result ignored"),
     # clean/link_removal.cpp

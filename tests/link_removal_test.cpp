@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"CommandOpen", "RegOpenKeyExA", "exefile\\shell\\open\\command\", 0x0, 0xf003f",
                     LINK_MACHINE_EXE_COMMAND},
         RefusalCase{"CommandSet", "RegSetValueExA", "", LINK_MACHINE_EXE_COMMAND},
-        RefusalCase{"ValueDeletion", "RegDeleteValueA", "", LINK_RUNSERVICES | LINK_RUN},
+        RefusalCase{"ValueDeletion", "NtDeleteValueKey", "", LINK_RUNSERVICES | LINK_RUN},
         RefusalCase{"RunOpen", "RegOpenKeyExA", "CurrentVersion\\Run\", 0x0, 0xf003f", LINK_RUN},
         RefusalCase{"ClassKeyDeletion", "RegDeleteKeyA", "\".dl\"", LINK_DL_CLASS},
         RefusalCase{"ClassKeyOpen", "RegOpenKeyExA", "\".dl\", 0x0, 0xf003f", LINK_DL_CLASS},
@@ -117,7 +117,7 @@ TEST_F(LinkRemovalTest, RefusedValueDeletionLeavesTheBitClearAndTheOthersGo)
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", "tavrel1.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b", "tavrel2.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "c", "tavrel3.exe");
-    sim::fail("RegDeleteValueA", 2);
+    sim::fail("NtDeleteValueKey", 2);
     EXPECT_EQ(0u, remove_worm_links());
     EXPECT_EQ((std::vector<std::string>{"b"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
 }
@@ -229,6 +229,65 @@ TEST_F(LinkRemovalTest, CommandOf512BytesIsBoundedAndRepaired)
     std::string command = std::string(501, 'x') + "FILES32.VXD";  // 512 bytes, no NUL
     sim::set_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, REG_SZ, command);
     EXPECT_EQ(LINK_MACHINE_EXE_COMMAND, remove_worm_links());
+}
+
+// Stored names in UTF-8; the ANSI calls see "x" + U+4E00 as "x?" and "Updat" + U+0113 as
+// "Update" (best fit), and a name with a NUL inside as its part before the NUL.
+const std::string NUL_NAME("Update\0svc", 10);
+const std::string CJK_NAME = "x\xe4\xb8\x80";
+const std::string MACRON_NAME = "Updat\xc4\x93";
+
+struct ExactNameCase {
+    const char *name;
+    sim::Family family;
+    std::vector<std::pair<std::string, const char *>> run;  // name, text
+    const char *kept;                                       // a value whose deletion does not stick
+    std::vector<std::string> after;
+    worm_link_mask removed;
+    worm_link_mask left;
+};
+
+void PrintTo(const ExactNameCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ExactNameTest : public ToolTest, public ::testing::WithParamInterface<ExactNameCase> {};
+
+TEST_P(ExactNameTest, OnlyTheWormsValuesGoByTheirExactNames)
+{
+    const ExactNameCase &c = GetParam();
+    sim::set_family(c.family);
+    for (const auto &value : c.run)
+        sim::set_value(HKEY_LOCAL_MACHINE, RUN_KEY, value.first, REG_SZ, std::string(value.second) + '\0');
+    if (c.kept)
+        sim::keep_after_deletion(HKEY_LOCAL_MACHINE, RUN_KEY, c.kept);
+    EXPECT_EQ(c.removed, remove_worm_links());
+    EXPECT_EQ(c.after, sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(c.left, links_left());
+    EXPECT_EQ(0, sim::open_keys());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ExactNameTest,
+    ::testing::Values(
+        ExactNameCase{"NulInside", sim::FAMILY_NT, {{"Update", "other.exe"}, {NUL_NAME, "tavrel.exe"}}, NULL, {"Update"}, LINK_RUN, 0},
+        ExactNameCase{"OutsideTheCodePage", sim::FAMILY_NT, {{"x?", "other.exe"}, {CJK_NAME, "tavrel.exe"}}, NULL, {"x?"}, LINK_RUN, 0},
+        ExactNameCase{"BestFit", sim::FAMILY_NT, {{"Update", "other.exe"}, {MACRON_NAME, "tavrel.exe"}}, NULL, {"Update"}, LINK_RUN, 0},
+        ExactNameCase{"OutsideTheCodePageAlone", sim::FAMILY_NT, {{CJK_NAME, "tavrel.exe"}}, NULL, {}, LINK_RUN, 0},
+        ExactNameCase{"WormNameFirst", sim::FAMILY_NT, {{"Update", "tavrel.exe"}, {NUL_NAME, "other.exe"}}, NULL, {NUL_NAME}, LINK_RUN, 0},
+        ExactNameCase{"NameOf600Characters", sim::FAMILY_NT, {{std::string(600, 'n'), "tavrel.exe"}, {"z", "z.exe"}}, NULL, {"z"}, LINK_RUN, 0},
+        ExactNameCase{"BackAtOnceNT", sim::FAMILY_NT, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN},
+        ExactNameCase{"BackAtOnce9x", sim::FAMILY_9X, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN}),
+    [](const ::testing::TestParamInfo<ExactNameCase> &info) { return info.param.name; });
+
+TEST_F(LinkRemovalTest, NoValueGoesWhereExactNamesCannotBeHad)
+{
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", "tavrel.exe");
+    sim::fail("GetProcAddress", 1, ERROR_PROC_NOT_FOUND, true, "NtDeleteValueKey");
+    EXPECT_EQ(0u, remove_worm_links() & LINK_RUN);
+    EXPECT_EQ((std::vector<std::string>{"a"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(0, sim::count("RegDeleteValueA"));
 }
 
 }  // namespace

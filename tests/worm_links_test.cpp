@@ -93,6 +93,23 @@ INSTANTIATE_TEST_SUITE_P(
                       sim::fail("RegEnumValueA", 1, ERROR_NOT_ENOUGH_MEMORY);
                   },
                   LINK_RUN},
+        // Only the look after the removal counts a value it could not read.
+        ProbeCase{"UnreadableValueAloneIsNotFound",
+                  [] {
+                      run_value("a", text("tavrel.exe"));
+                      sim::fail("RegEnumValueA", 1, ERROR_NOT_ENOUGH_MEMORY, true);
+                  },
+                  0},
+        // Fifteen unreadable values, a good one, fifteen more: never sixteen in a row.
+        ProbeCase{"UnreadableValuesApartDoNotAddUp",
+                  [] {
+                      for (int i = 0; i < 32; i++)
+                          run_value(("v" + std::to_string(100 + i)).c_str(), text(i == 31 ? "tavrel.exe" : "x.exe"));
+                      for (int nth = 1; nth <= 31; nth++)
+                          if (nth != 16)
+                              sim::fail("RegEnumValueA", nth, ERROR_NOT_ENOUGH_MEMORY);
+                  },
+                  LINK_RUN},
         ProbeCase{"LongCommand",
                   [] {
                       sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL,
@@ -108,6 +125,15 @@ INSTANTIATE_TEST_SUITE_P(
                       sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, INFECTED_COMMAND);
                   },
                   LINK_MACHINE_EXE_COMMAND},
+        ProbeCase{"UnterminatedCommand",
+                  [] { sim::set_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, REG_SZ, "x FILES32.VXD"); },
+                  LINK_MACHINE_EXE_COMMAND | LINK_CLASSES_EXE_COMMAND},
+        ProbeCase{"CommandOfZeroBytes",
+                  [] { sim::set_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, REG_SZ, ""); }, 0},
+        // The buffer grows twice: the outgrown one must go.
+        ProbeCase{"MarkerAt1400OfALongerRunLine",
+                  [] { sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(1400, 'x') + "TAVREL\r\n"); },
+                  LINK_WININI_RUN},
         ProbeCase{"UnterminatedValueOf512Bytes",
                   [] { run_value("a", std::string(506, 'x') + "TAVREL"); }, LINK_RUN},
         ProbeCase{"MarkerInBinaryData", [] { run_value("a", "\x01TAVREL\xff", REG_BINARY); }, LINK_RUN},
@@ -196,6 +222,14 @@ TEST_F(ToolTest, RunWalkStopsAtTheFirstMarkedValue)
     run_value("c", text("clean.exe"));
     EXPECT_EQ(LINK_RUN, probe_worm_links());
     EXPECT_EQ(1, sim::count("RegEnumValueA"));
+}
+
+TEST_F(ToolTest, RunKeyThatKeepsGrowingEndsTheWalkAndCountsAsLeft)
+{
+    run_value("a", text("x.exe"));
+    sim::grow_at_each_read(HKEY_LOCAL_MACHINE, RUN_KEY);
+    EXPECT_EQ(0u, probe_worm_links());
+    EXPECT_EQ(LINK_RUN, links_left());
 }
 
 TEST_F(ToolTest, UnreadableKeysLeaveOnlyTheirBitsClear)

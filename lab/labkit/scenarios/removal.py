@@ -1,6 +1,6 @@
 """Scenarios of a run to its end: nothing found, N, the links and the file removed."""
 
-from ..helpers import reg_link
+from ..helpers import reg_link, reg_names
 from ..machine import start_server
 from ..messages import BANNER, CONTINUE, FOUND, PARTS_FOUND, WORM_PARTLY, WORM_REMOVED
 from ..planting import file_attributes, plant, reg_string
@@ -235,3 +235,64 @@ def scenario_shared_run_line(sc):
     expect_planted(sc, before, L_WININI, "file")
     after = repaired_with_file(sc, L_WININI, before)
     sc.equal(after["WIN.INI run"], r"C:\av\av.exe C:\tools\tray.exe", "run=: av.exe and tray.exe in order")
+
+
+RUN_UNDER_HKLM = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+# The worm's values named beyond what the ANSI calls spell (a NUL inside, a CJK letter, e
+# with macron), beside other programs' values that those calls give the same names.
+EXACT_WORM_NAMES = ("Update%0000svc", "x%4E00", "Updat%0113")
+EXACT_OTHER_VALUES = (("Update", r"C:\other\update.exe"), ("x?", r"C:\other\x.exe"))
+
+
+def scenario_exact_value_names(sc):
+    """Only the worm's Run values go, by their exact names; the namesakes stay (NT mode)."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    for name, text in [(n, WORM_RUN[1]) for n in EXACT_WORM_NAMES] + list(EXACT_OTHER_VALUES):
+        sc.equal(reg_names(sc, "set", RUN_UNDER_HKLM, name, text), ["SET"], "value %s planted" % name)
+    names_before = reg_names(sc, "list", RUN_UNDER_HKLM)
+    sc.check(set(EXACT_WORM_NAMES) <= set(names_before), "planted names listed: %r" % names_before)
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    gone = set(EXACT_WORM_NAMES) | {WORM_RUN[0]}
+    sc.equal(reg_names(sc, "list", RUN_UNDER_HKLM), [n for n in names_before if n not in gone],
+             "Run: the worm's values gone by their exact names, the namesakes kept")
+    run_clean_check(sc, "second-run")
+
+
+def scenario_dl_fake_link(sc):
+    """.dl an ordinary key with subkeys and a REG_LINK value SymbolicLinkValue: no link, it goes."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    link_bytes = OTHER_CLASS_TARGET.encode("utf-16-le")
+    reg_file = sc.run_dir / "fake-link.reg"
+    reg_file.write_bytes("\r\n".join([
+        "REGEDIT4", "", r"[HKEY_CLASSES_ROOT\.dl]",
+        '"SymbolicLinkValue"=hex(6):' + ",".join("%02x" % b for b in link_bytes), ""]).encode("latin-1"))
+    wine(["regedit", "/S", winpath(reg_file)], timeout=120)
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "LINK " + OTHER_CLASS_TARGET, "the look-alike value planted")
+    before = sc.snapshot("before")
+    expect_planted(sc, before, ALL_LINKS, "file")
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"HKCR\.dl with its subtree")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    expect_repaired(sc, before, after, ALL_LINKS)
+    run_clean_check(sc, "second-run")
+
+
+def scenario_exact_key_names(sc):
+    """.dl with subkeys named beyond what the ANSI calls spell: the whole tree goes (NT mode)."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    for name in ("x%4E00", "Updat%0113", "a%0000b"):
+        sc.equal(reg_names(sc, "key", DL_UNDER_HKLM, name), ["CREATED"], r"HKCR\.dl\%s planted" % name)
+    before = sc.snapshot("before")
+    expect_planted(sc, before, ALL_LINKS, "file")
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"HKCR\.dl with its subtree")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    expect_repaired(sc, before, after, ALL_LINKS)
+    run_clean_check(sc, "second-run")
