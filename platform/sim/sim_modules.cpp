@@ -38,6 +38,26 @@ const Export kNtdllExports[] = {
     {"NtOpenKey", as_farproc(nt_open_key)},
     {"RtlUnicodeToMultiByteN", as_farproc(rtl_unicode_to_multibyte)},
 };
+// The NT family's KERNEL32 only.
+const Export kKernel32Exports[] = {
+    {"IsWow64Process", as_farproc(is_wow64_process)},
+    {"GetSystemWow64DirectoryA", as_farproc(get_system_wow64_directory)},
+};
+
+template <size_t N> FARPROC find_export(const Export (&exports)[N], const char *name) {
+    for (const Export &entry : exports)
+        if (strcmp(name, entry.name) == 0) return entry.call;
+    return nullptr;
+}
+
+// Export names are matched exactly, case included.
+FARPROC export_of(HMODULE module, const char *name) {
+    if (module == kUser32 && strcmp(name, "ExitWindowsEx") == 0) return as_farproc(&ExitWindowsEx);
+    if (module == kNtdll) return find_export(kNtdllExports, name);
+    if (module == kKernel32 && machine().system.family == sim::FAMILY_NT)
+        return find_export(kKernel32Exports, name);
+    return nullptr;
+}
 
 }  // namespace
 
@@ -79,19 +99,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         set_last_error(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    // Export names are matched exactly, case included. Through void (*)(void), which the
-    // compiler takes as matching every function type.
-    if (!ordinal && module == kUser32 && strcmp(name, "ExitWindowsEx") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&ExitWindowsEx));
-    if (!ordinal && module == kNtdll) {
-        for (const auto &entry : kNtdllExports)
-            if (strcmp(name, entry.name) == 0) return entry.call;
-    }
-    const bool nt_kernel32 = module == kKernel32 && machine().system.family == sim::FAMILY_NT;
-    if (!ordinal && nt_kernel32 && strcmp(name, "IsWow64Process") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(is_wow64_process));
-    if (!ordinal && nt_kernel32 && strcmp(name, "GetSystemWow64DirectoryA") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(get_system_wow64_directory));
+    if (FARPROC call = ordinal ? nullptr : export_of(module, name)) return call;
     set_last_error(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }
