@@ -1,5 +1,7 @@
 #include "detect/whole_values.h"
 
+#include "detect/exact_names.h"
+
 // A value that grows again between the size query and the read gets a few more tries.
 #define GROW_ATTEMPTS 3
 
@@ -70,25 +72,35 @@ LONG read_default_value(HKEY key, read_buffer *buffer, DWORD *type, DWORD *lengt
     }
 }
 
-DWORD read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer)
+// Windows gives size - 1 characters when an entry does not fit, so a count that fills the
+// buffer may be only the start of the entry: read again into one twice the size.
+bool read_ini_entry(const char *section, const char *key, const char *path, read_buffer *buffer,
+                    DWORD *count)
 {
     for (;;) {
-        DWORD count = GetPrivateProfileStringA(section, key, NULL, buffer->text, buffer->size, path);
-        // A full buffer may hold only the start of the entry.
-        if (count + 1 < buffer->size || buffer->size >= INI_VALUE_LIMIT ||
-            !grow_buffer(buffer, buffer->size * 2))
-            return count;
+        *count = GetPrivateProfileStringA(section, key, NULL, buffer->text, buffer->size, path);
+        if (*count + 1 < buffer->size)
+            return true;
+        if (buffer->size >= INI_VALUE_LIMIT || !grow_buffer(buffer, buffer->size * 2))
+            return false;
     }
 }
 
-void begin_value_walk(value_walk *walk, HKEY key, const char *needle)
+void begin_value_walk(value_walk *walk, HKEY key, const char *needle, const exact_name_calls *exact)
 {
     walk->key = key;
     walk->needle = needle;
     walk->index = 0;
     walk->unreadable = false;
+    walk->name_length = 0;
+    walk->exact = exact;
+    walk->deletions = 0;
+    walk->deletion_limit = 0;
+    walk->reads = 0;
+    walk->read_limit = 0;
     init_buffer(&walk->name);
     init_buffer(&walk->data);
+    init_buffer(&walk->exact_name);
 }
 
 // Room for the key's longest value name and data; false when the buffers did not grow.
@@ -118,40 +130,69 @@ static LONG read_value(value_walk *walk, DWORD *length)
         LONG result = RegEnumValueA(walk->key, walk->index, walk->name.text, &name_size, NULL,
                                     &type, (BYTE *)walk->data.text, &data_size);
         *length = data_size < walk->data.size ? data_size : walk->data.size;
+        walk->name_length = name_size < walk->name.size ? name_size : walk->name.size;
         if (result != ERROR_MORE_DATA || attempt == GROW_ATTEMPTS ||
             !fit_longest_value(walk, data_size))
             return result;
     }
 }
 
+// Each value is read once, and once more after each deletion before it.
+static DWORD read_limit(HKEY key)
+{
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
+        ERROR_SUCCESS)
+        values = 0;
+    return 2 * (values + 1 + VALUE_ERROR_LIMIT);
+}
+
 bool next_marked_value(value_walk *walk)
 {
     int errors = 0;
     for (;;) {
+        if (walk->reads == 0)
+            walk->read_limit = read_limit(walk->key);
+        if (++walk->reads > walk->read_limit) {
+            walk->unreadable = true;
+            return false;
+        }
         DWORD length = 0;
         LONG result = read_value(walk, &length);
         if (result == ERROR_NO_MORE_ITEMS)
             return false;
         walk->index++;
-        if (result != ERROR_SUCCESS) {
-            walk->unreadable = true;
-            if (++errors == VALUE_ERROR_LIMIT)
-                return false;
-            continue;
+        if (result == ERROR_SUCCESS) {
+            errors = 0;
+            if (!marker_found(walk->data.text, length, walk->needle))
+                continue;
+            if (walk->exact == NULL ||
+                read_exact_value_name(*walk->exact, walk->key, walk->index - 1, &walk->exact_name,
+                                      walk->name.text, walk->name_length))
+                return true;
         }
-        errors = 0;
-        if (marker_found(walk->data.text, length, walk->needle))
-            return true;
+        walk->unreadable = true;
+        if (++errors == VALUE_ERROR_LIMIT)
+            return false;
     }
 }
 
 void marked_value_deleted(value_walk *walk)
 {
-    walk->index--;
+    if (walk->deletions == 0) {
+        DWORD values = 0;
+        if (RegQueryInfoKeyA(walk->key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL,
+                             NULL) != ERROR_SUCCESS)
+            values = 0;
+        walk->deletion_limit = values + 1 + VALUE_ERROR_LIMIT;
+    }
+    if (++walk->deletions <= walk->deletion_limit)
+        walk->index--;
 }
 
 void end_value_walk(value_walk *walk)
 {
     free_buffer(&walk->name);
     free_buffer(&walk->data);
+    free_buffer(&walk->exact_name);
 }

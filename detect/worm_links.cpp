@@ -26,7 +26,7 @@ const worm_link WORM_LINKS[] = {
     // layout the first row already repairs the same value.
     {LINK_CLASSES_EXE_COMMAND, LINK_KIND_COMMAND, HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE,
      CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME, 0},
-    {LINK_WININI_RUN, LINK_KIND_INI, NULL, NULL, NULL, "WIN.INI", "windows", "run", "",
+    {LINK_WININI_RUN, LINK_KIND_INI, NULL, NULL, NULL, "WIN.INI", "windows", "run", NULL,
      WORM_MARKER, 0},
     {LINK_SYSINI_SHELL, LINK_KIND_INI, NULL, NULL, NULL, "SYSTEM.INI", "boot", "shell",
      "Explorer.exe", WORM_MARKER, 0},
@@ -76,12 +76,12 @@ worm_link_mask walk_worm_links(const link_steps &steps)
             continue;
         bool hit = false;
         switch (link.kind) {
-        case LINK_KIND_COMMAND: hit = steps.command(link); break;
-        case LINK_KIND_RUN_VALUES: hit = steps.run_values(link); break;
-        case LINK_KIND_CLASS_KEY: hit = steps.class_key(link); break;
+        case LINK_KIND_COMMAND: hit = steps.command(link, steps.strict); break;
+        case LINK_KIND_RUN_VALUES: hit = steps.run_values(link, steps.strict); break;
+        case LINK_KIND_CLASS_KEY: hit = steps.class_key(link, steps.strict); break;
         case LINK_KIND_INI:
-            hit = link_ini_path(link, dir, &dir_asked, path) ? steps.ini(link, path)
-                                                              : steps.unnamed_ini_counts;
+            hit = link_ini_path(link, dir, &dir_asked, path) ? steps.ini(link, path, steps.strict)
+                                                              : steps.strict;
             break;
         }
         if (hit)
@@ -151,17 +151,19 @@ static bool look_at_class_key(const worm_link &link, bool strict)
 }
 
 // A profile read says nothing but a count: an empty answer with an error other than a
-// missing file or entry means the entry could not be read.
+// missing file or entry means the entry could not be read. An entry not read whole may
+// carry the marker beyond the part read, so it counts for both looks.
 static bool look_at_ini(const worm_link &link, const char *path, bool strict)
 {
     read_buffer value;
     init_buffer(&value);
     if (strict)
         SetLastError(ERROR_SUCCESS);
-    DWORD count = read_ini_entry(link.ini_section, link.ini_key, path, &value);
+    DWORD count = 0;
+    bool whole = read_ini_entry(link.ini_section, link.ini_key, path, &value, &count);
     bool seen = false;
     if (count > 0) {
-        seen = marker_found(value.text, count, link.needle);
+        seen = marker_found(value.text, count, link.needle) || !whole;
     } else if (strict) {
         DWORD error = GetLastError();
         seen = error != ERROR_SUCCESS && !absent((LONG)error);
@@ -175,24 +177,16 @@ bool ini_entry_marked(const worm_link &link, const char *path)
     return look_at_ini(link, path, false);
 }
 
-static bool probe_command(const worm_link &link) { return look_at_command(link, false); }
-static bool probe_run_values(const worm_link &link) { return look_at_run_values(link, false); }
-static bool probe_class_key(const worm_link &link) { return look_at_class_key(link, false); }
-
 worm_link_mask probe_worm_links(void)
 {
-    static const link_steps probe = {probe_command, probe_run_values, probe_class_key,
-                                     ini_entry_marked, false};
+    static const link_steps probe = {look_at_command, look_at_run_values, look_at_class_key,
+                                     look_at_ini, false};
     return walk_worm_links(probe);
 }
 
-static bool command_left(const worm_link &link) { return look_at_command(link, true); }
-static bool run_values_left(const worm_link &link) { return look_at_run_values(link, true); }
-static bool class_key_left(const worm_link &link) { return look_at_class_key(link, true); }
-static bool ini_left(const worm_link &link, const char *path) { return look_at_ini(link, path, true); }
-
 worm_link_mask links_left(void)
 {
-    static const link_steps look = {command_left, run_values_left, class_key_left, ini_left, true};
+    static const link_steps look = {look_at_command, look_at_run_values, look_at_class_key,
+                                    look_at_ini, true};
     return walk_worm_links(look);
 }

@@ -43,7 +43,7 @@ struct worm_link {
     const char *ini_file;
     const char *ini_section;
     const char *ini_key;
-    const char *clean_text;  // what an infected ini entry becomes
+    const char *clean_text;  // what an infected ini entry becomes; NULL: its unmarked items
     const char *needle;      // upper-case text that marks the link
     // KEY_WOW64_64KEY: the 64-bit view of a key that WoW64 gives a 32-bit view of its own,
     // looked at only under WoW64; 0: the key as the tool sees it by default.
@@ -56,14 +56,15 @@ extern const worm_link WORM_LINKS[];
 extern const size_t WORM_LINK_COUNT;
 
 // What one walk over the table does with each kind of link; true sets the link's bit.
-// ini gets the full path of the link's file.
+// ini gets the full path of the link's file. Each step is handed strict.
 struct link_steps {
-    bool (*command)(const worm_link &link);
-    bool (*run_values)(const worm_link &link);
-    bool (*class_key)(const worm_link &link);
-    bool (*ini)(const worm_link &link, const char *path);
-    // Whether an ini link whose file cannot be named (no Windows directory) counts.
-    bool unnamed_ini_counts;
+    bool (*command)(const worm_link &link, bool strict);
+    bool (*run_values)(const worm_link &link, bool strict);
+    bool (*class_key)(const worm_link &link, bool strict);
+    bool (*ini)(const worm_link &link, const char *path, bool strict);
+    // A link that cannot be read counts as there, and so does an ini link whose file
+    // cannot be named (no Windows directory).
+    bool strict;
 };
 
 // Walks the table in order and returns the mask of the links whose step said true for one
@@ -73,7 +74,8 @@ struct link_steps {
 // are passed over.
 worm_link_mask walk_worm_links(const link_steps &steps);
 
-// Reads the link's ini entry whole and tells whether it is non-empty and carries the needle.
+// Reads the link's ini entry whole and tells whether it is non-empty and carries the needle,
+// or could not be read whole.
 bool ini_entry_marked(const worm_link &link, const char *path);
 
 // Reads every link, changing nothing, and returns the mask of the links present.

@@ -65,7 +65,7 @@ ALLOWED_IMPORTS = {
         "_vsnprintf": "98", "fclose": "98", "ferror": "98",
         "fflush": "98", "fgets": "98", "fopen": "98", "fprintf": "98", "fread": "98",
         "fputs": "98", "fwrite": "98", "puts": "98", "setvbuf": "98",
-        "exit": "98", "memcmp": "98", "memcpy": "98",
+        "exit": "98", "memcmp": "98", "memcpy": "98", "memmove": "98",
         "strlen": "98",
         # mingw-w64's start-up code: the same entry points Visual C++ 4.2 to 6 programs use.
         "__getmainargs": "98", "__initenv": "98 (data)", "__p__acmdln": "98",

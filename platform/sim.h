@@ -46,9 +46,19 @@ void set_64bit_machine();
 
 // ---- Registry. Paths are relative to a root (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT,
 // HKEY_CURRENT_USER) and compared without regard to case. A null name is the default value.
+// Names here are the stored names in UTF-8 and may hold NULs; the ANSI calls see them
+// converted: a character outside the code page becomes '?', a few by best fit a
+// look-alike letter ("\xc4\x93", e with macron, becomes 'e').
 void create_key(HKEY root, const std::string &path);
 void set_value(HKEY root, const std::string &path, const char *name, DWORD type,
                const std::string &data);
+void set_value(HKEY root, const std::string &path, const std::string &name, DWORD type,
+               const std::string &data);
+// Deleting this value (name not null) or key (name null) reports success and leaves it.
+void keep_after_deletion(HKEY root, const std::string &path, const char *name);
+// Each RegEnumValueA on this key adds a value "~N" (REG_SZ "x.exe") behind the others, and
+// each listing of its subkeys a subkey "~N" whose deletion does not stick.
+void grow_at_each_read(HKEY root, const std::string &path);
 // A text value stored as Windows stores it: the text and its terminating NUL.
 void set_text(HKEY root, const std::string &path, const char *name, const std::string &text,
               DWORD type = REG_SZ);
@@ -60,7 +70,6 @@ bool get_value(HKEY root, const std::string &path, const char *name, DWORD *type
 std::string text_value(HKEY root, const std::string &path, const char *name);
 std::vector<std::string> value_names(HKEY root, const std::string &path);   // enumeration order
 std::vector<std::string> subkey_names(HKEY root, const std::string &path);  // enumeration order
-void delete_tree(HKEY root, const std::string &path);
 // A registry link (NT family): a key made as a link whose REG_LINK value
 // "SymbolicLinkValue" names its target as "\\Registry\\Machine\\...". Opening a path
 // follows every link on it, the last one too unless REG_OPTION_OPEN_LINK is given;
@@ -76,10 +85,10 @@ void deny_access(HKEY root, const std::string &path, REGSAM mask);
 void separate_classes_root();
 int open_keys();                   // registry handles open now
 int keys_deleted_while_open();     // RegDeleteKeyA calls that hit a key with an open handle
+std::vector<std::string> removed_keys();  // the name of each key deleted, in order
 
 // ---- Files. Windows paths (C:\WINDOWS\...) are compared without regard to case and map
 // onto the temporary host directory.
-std::string host_path(const std::string &windows_path);
 void write_file(const std::string &windows_path, const std::string &bytes,
                 DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 bool read_file(const std::string &windows_path, std::string *bytes);
@@ -118,7 +127,6 @@ void press(const std::vector<INPUT_RECORD> &events);
 void press_key(char ch);  // press(keystroke(ch))
 // Standard input counts as redirected: console calls on GetStdHandle(STD_INPUT_HANDLE) fail.
 void set_no_console();    // CONIN$ cannot be opened; console calls fail with ERROR_INVALID_HANDLE
-void set_stdout_console(bool console);  // whether GetConsoleMode on standard output succeeds
 // A broken console: ReadConsoleInputA succeeds from now on and delivers no event.
 void set_empty_console_reads();
 DWORD console_mode();     // the console input mode now

@@ -56,6 +56,7 @@ DWORD realistic_error(const std::string &name)
     static const std::map<std::string, DWORD> errors = {
         {"RegOpenKeyExA", ERROR_ACCESS_DENIED},       {"RegEnumValueA", ERROR_ACCESS_DENIED},
         {"RegDeleteValueA", ERROR_ACCESS_DENIED},     {"RegDeleteKeyA", ERROR_ACCESS_DENIED},
+        {"NtDeleteValueKey", ERROR_ACCESS_DENIED},    {"NtEnumerateValueKey", ERROR_ACCESS_DENIED},
         {"GetPrivateProfileStringA", ERROR_ACCESS_DENIED},
         {"WritePrivateProfileStringA", ERROR_DISK_FULL},
         {"DeleteFileA", ERROR_SHARING_VIOLATION},     {"MoveFileA", ERROR_SHARING_VIOLATION},

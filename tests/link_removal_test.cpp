@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"CommandOpen", "RegOpenKeyExA", "exefile\\shell\\open\\command\", 0x0, 0xf003f",
                     LINK_MACHINE_EXE_COMMAND},
         RefusalCase{"CommandSet", "RegSetValueExA", "", LINK_MACHINE_EXE_COMMAND},
-        RefusalCase{"ValueDeletion", "RegDeleteValueA", "", LINK_RUNSERVICES | LINK_RUN},
+        RefusalCase{"ValueDeletion", "NtDeleteValueKey", "", LINK_RUNSERVICES | LINK_RUN},
         RefusalCase{"RunOpen", "RegOpenKeyExA", "CurrentVersion\\Run\", 0x0, 0xf003f", LINK_RUN},
         RefusalCase{"ClassKeyDeletion", "RegDeleteKeyA", "\".dl\"", LINK_DL_CLASS},
         RefusalCase{"ClassKeyOpen", "RegOpenKeyExA", "\".dl\", 0x0, 0xf003f", LINK_DL_CLASS},
@@ -117,12 +117,12 @@ TEST_F(LinkRemovalTest, RefusedValueDeletionLeavesTheBitClearAndTheOthersGo)
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", "tavrel1.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "b", "tavrel2.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "c", "tavrel3.exe");
-    sim::fail("RegDeleteValueA", 2);
+    sim::fail("NtDeleteValueKey", 2);
     EXPECT_EQ(0u, remove_worm_links());
     EXPECT_EQ((std::vector<std::string>{"b"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
 }
 
-TEST_F(LinkRemovalTest, IniRepairsReplaceTheWholeValue)
+TEST_F(LinkRemovalTest, IniRepairsKeepTheRestOfTheFile)
 {
     sim::write_file(WIN_INI, "; user's comment\r\n[windows]\r\nload=\r\nrun=notepad.exe tavrel.exe calc.exe\r\n");
     sim::write_file(SYSTEM_INI, "[boot]\r\nshell=Explorer.exe marked_tavrel.exe\r\n[drivers]\r\nwave=mmdrv.dll\r\n");
@@ -130,8 +130,24 @@ TEST_F(LinkRemovalTest, IniRepairsReplaceTheWholeValue)
     std::string win_ini, system_ini;
     sim::read_file(WIN_INI, &win_ini);
     sim::read_file(SYSTEM_INI, &system_ini);
-    EXPECT_EQ("; user's comment\r\n[windows]\r\nload=\r\nrun=\r\n", win_ini);
+    EXPECT_EQ("; user's comment\r\n[windows]\r\nload=\r\nrun=notepad.exe calc.exe\r\n", win_ini);
     EXPECT_EQ("[boot]\r\nshell=Explorer.exe\r\n[drivers]\r\nwave=mmdrv.dll\r\n", system_ini);
+}
+
+TEST_F(LinkRemovalTest, RunKeepsTheItemsOfOtherProgramsInTheirOrder)
+{
+    const struct { const char *before, *after; } cases[] = {
+        {"a.exe\t\tTAVREL32.EXE  b.exe tavrel2.exe", "a.exe b.exe"},
+        {"\"C:\\Program Files\\av.exe\" \"C:\\my tavrel\\x.exe\" c.exe", "\"C:\\Program Files\\av.exe\" c.exe"},
+        {"a.exe,C:\\windows\\tavrel.exe b.exe", "b.exe"},  // a comma parts nothing
+        {"a.exe C:\\x\"y z\"\\tavrel.exe", ""},  // quotes of another shape: all goes
+        {"\"a b.exe\" tavrel.exe", ""},  // what stays is quoted around, and a read drops those
+    };
+    for (const auto &c : cases) {
+        sim::write_file(WIN_INI, std::string("[windows]\r\nrun=") + c.before + "\r\n");
+        EXPECT_EQ(LINK_WININI_RUN, remove_worm_links()) << c.before;
+        EXPECT_EQ(c.after, ini_line(WIN_INI, "windows", "run")) << c.before;
+    }
 }
 
 TEST_F(LinkRemovalTest, UnmarkedEntriesAreNeverWritten)
@@ -177,7 +193,7 @@ TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "z", "tavrel.exe");
     sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_KEY, "s", "tavrel.exe " + std::string(689, 'x'));
     sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, std::string(589, 'x') + "FILES32.VXD");
-    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(560, 'x') + "tavrel" + std::string(34, 'x') + "\r\n");
+    sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(80000, 'x') + " tavrel " + std::string(20000, 'x') + "\r\n");
     EXPECT_EQ(LINK_MACHINE_EXE_COMMAND | LINK_RUNSERVICES | LINK_RUN | LINK_WININI_RUN, remove_worm_links());
     EXPECT_EQ((std::vector<std::string>{"a", long_name}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
     EXPECT_EQ(long_data, sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "a"));
@@ -185,6 +201,16 @@ TEST_F(LinkRemovalTest, LongValuesAreLookedAtWhole)
     EXPECT_EQ("\"%1\" %*", sim::text_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL));
     EXPECT_EQ("", ini_line(WIN_INI, "windows", "run"));
     EXPECT_EQ(0u, probe_worm_links());
+}
+
+TEST_F(LinkRemovalTest, LongIniEntriesAreReadWholeOrCountAsLeft)
+{
+    // Neither fits the read limit: run= is never written from a part, shell='s part has no marker.
+    sim::write_file(WIN_INI, "[windows]\r\nrun=tavrel.exe " + std::string(INI_VALUE_LIMIT, 'x') + "\r\n");
+    sim::write_file(SYSTEM_INI, "[boot]\r\nshell=" + std::string(INI_VALUE_LIMIT, 'x') + " tavrel.exe\r\n");
+    EXPECT_EQ(LINK_WININI_RUN | LINK_SYSINI_SHELL, probe_worm_links());
+    EXPECT_EQ(0u, remove_worm_links());
+    EXPECT_EQ(LINK_WININI_RUN | LINK_SYSINI_SHELL, links_left());
 }
 
 TEST_F(LinkRemovalTest, CommandIsRepairedWhereTheClassesRootShowsIt)
@@ -203,6 +229,65 @@ TEST_F(LinkRemovalTest, CommandOf512BytesIsBoundedAndRepaired)
     std::string command = std::string(501, 'x') + "FILES32.VXD";  // 512 bytes, no NUL
     sim::set_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, REG_SZ, command);
     EXPECT_EQ(LINK_MACHINE_EXE_COMMAND, remove_worm_links());
+}
+
+// Stored names in UTF-8; the ANSI calls see "x" + U+4E00 as "x?" and "Updat" + U+0113 as
+// "Update" (best fit), and a name with a NUL inside as its part before the NUL.
+const std::string NUL_NAME("Update\0svc", 10);
+const std::string CJK_NAME = "x\xe4\xb8\x80";
+const std::string MACRON_NAME = "Updat\xc4\x93";
+
+struct ExactNameCase {
+    const char *name;
+    sim::Family family;
+    std::vector<std::pair<std::string, const char *>> run;  // name, text
+    const char *kept;                                       // a value whose deletion does not stick
+    std::vector<std::string> after;
+    worm_link_mask removed;
+    worm_link_mask left;
+};
+
+void PrintTo(const ExactNameCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ExactNameTest : public ToolTest, public ::testing::WithParamInterface<ExactNameCase> {};
+
+TEST_P(ExactNameTest, OnlyTheWormsValuesGoByTheirExactNames)
+{
+    const ExactNameCase &c = GetParam();
+    sim::set_family(c.family);
+    for (const auto &value : c.run)
+        sim::set_value(HKEY_LOCAL_MACHINE, RUN_KEY, value.first, REG_SZ, std::string(value.second) + '\0');
+    if (c.kept)
+        sim::keep_after_deletion(HKEY_LOCAL_MACHINE, RUN_KEY, c.kept);
+    EXPECT_EQ(c.removed, remove_worm_links());
+    EXPECT_EQ(c.after, sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(c.left, links_left());
+    EXPECT_EQ(0, sim::open_keys());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ExactNameTest,
+    ::testing::Values(
+        ExactNameCase{"NulInside", sim::FAMILY_NT, {{"Update", "other.exe"}, {NUL_NAME, "tavrel.exe"}}, NULL, {"Update"}, LINK_RUN, 0},
+        ExactNameCase{"OutsideTheCodePage", sim::FAMILY_NT, {{"x?", "other.exe"}, {CJK_NAME, "tavrel.exe"}}, NULL, {"x?"}, LINK_RUN, 0},
+        ExactNameCase{"BestFit", sim::FAMILY_NT, {{"Update", "other.exe"}, {MACRON_NAME, "tavrel.exe"}}, NULL, {"Update"}, LINK_RUN, 0},
+        ExactNameCase{"OutsideTheCodePageAlone", sim::FAMILY_NT, {{CJK_NAME, "tavrel.exe"}}, NULL, {}, LINK_RUN, 0},
+        ExactNameCase{"WormNameFirst", sim::FAMILY_NT, {{"Update", "tavrel.exe"}, {NUL_NAME, "other.exe"}}, NULL, {NUL_NAME}, LINK_RUN, 0},
+        ExactNameCase{"NameOf600Characters", sim::FAMILY_NT, {{std::string(600, 'n'), "tavrel.exe"}, {"z", "z.exe"}}, NULL, {"z"}, LINK_RUN, 0},
+        ExactNameCase{"BackAtOnceNT", sim::FAMILY_NT, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN},
+        ExactNameCase{"BackAtOnce9x", sim::FAMILY_9X, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN}),
+    [](const ::testing::TestParamInfo<ExactNameCase> &info) { return info.param.name; });
+
+TEST_F(LinkRemovalTest, NoValueGoesWhereExactNamesCannotBeHad)
+{
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a", "tavrel.exe");
+    sim::fail("GetProcAddress", 1, ERROR_PROC_NOT_FOUND, true, "NtDeleteValueKey");
+    EXPECT_EQ(0u, remove_worm_links() & LINK_RUN);
+    EXPECT_EQ((std::vector<std::string>{"a"}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+    EXPECT_EQ(0, sim::count("RegDeleteValueA"));
 }
 
 }  // namespace

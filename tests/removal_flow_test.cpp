@@ -216,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // 0x11 found, 0x1 removed: complete.
         MaskCase{"SharedCommandCountsOnce", LINK_MACHINE_EXE_COMMAND, NULL, NULL, 0},
-        MaskCase{"RunValueRefused", ALL_LINKS, "RegDeleteValueA", "SysTask", 2},
+        MaskCase{"RunValueRefused", ALL_LINKS, "NtDeleteValueKey", "SysTask", 2},
         MaskCase{"CommandSetRefused", ALL_LINKS, "RegSetValueExA", "", 2},
         MaskCase{"IniWriteRefused", ALL_LINKS, "WritePrivateProfileStringA", "SYSTEM.INI", 2},
         MaskCase{"ClassKeyDeletionRefused", ALL_LINKS, "RegDeleteKeyA", ".dl", 2},
@@ -229,8 +229,9 @@ INSTANTIATE_TEST_SUITE_P(
                      sim::during_sleep(
                          [] { sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, "\"%1\" %*"); });
                  }},
+        MaskCase{"ErrorLeftOverBeforeTheEmptiedRunLine", ALL_LINKS, NULL, NULL, 0, [] { sim::during_sleep([] { SetLastError(5); }); }},
         // A link is left, however it went.
-        MaskCase{"LinkAddedDuringThePauseStays", ALL_LINKS, "RegDeleteValueA", "Later", 2,
+        MaskCase{"LinkAddedDuringThePauseStays", ALL_LINKS, "NtDeleteValueKey", "Later", 2,
                  [] { sim::during_sleep([] { sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Later", "tavrel9.exe"); }); }},
         // The machine's command alone, 0x1 without 0x10, is found and repaired.
         MaskCase{"MachineCommandAlone", 0, NULL, NULL, 0,

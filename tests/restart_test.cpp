@@ -42,6 +42,12 @@ TEST_F(ToolTest, NtEnablesTheShutdownPrivilegeFirst)
     EXPECT_EQ(1, count_calls("LoadLibraryA", "\"user32.dll\""));
     EXPECT_EQ(1, count_calls("GetProcAddress", "user32.dll, \"ExitWindowsEx\""));
     EXPECT_EQ(0, sim::open_handles());
+    // A user without the privilege: the adjustment says yes, the restart then says why not.
+    sim::reset();
+    sim::deny_shutdown_privilege();
+    EXPECT_EQ((DWORD)ERROR_PRIVILEGE_NOT_HELD, restart());
+    EXPECT_FALSE(sim::restart_requested());
+    EXPECT_EQ(0, sim::open_handles());
 }
 
 TEST_F(ToolTest, RestartStopsAtTheFirstFailingCall)

@@ -33,7 +33,7 @@ const PathCase PATHS[] = {
     {"RightsMissing",
      [] {
          infected_yes();
-         sim::fail("RegDeleteValueA");
+         sim::fail("NtDeleteValueKey");
      }},
     {"NoSystemDirectory",
      [] {

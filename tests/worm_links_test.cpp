@@ -26,6 +26,14 @@ std::string text(const std::string &s)
     return s + '\0';
 }
 
+// A marked shell= in file under a Windows directory of length (500: SYSTEM.INI's path fills its buffer).
+void shell_under_dir_of(size_t length, const char *file)
+{
+    const std::string dir = "C:\\" + std::string(250, 'd') + "\\" + std::string(length - 254, 'd');
+    sim::set_windows_dir(dir);
+    sim::write_file(dir + "\\" + file, "[boot]\r\nshell=tavrel.exe\r\n");
+}
+
 class ProbeTest : public ToolTest, public ::testing::WithParamInterface<ProbeCase> {};
 
 TEST_P(ProbeTest, FindsTheseLinks)
@@ -85,6 +93,23 @@ INSTANTIATE_TEST_SUITE_P(
                       sim::fail("RegEnumValueA", 1, ERROR_NOT_ENOUGH_MEMORY);
                   },
                   LINK_RUN},
+        // Only the look after the removal counts a value it could not read.
+        ProbeCase{"UnreadableValueAloneIsNotFound",
+                  [] {
+                      run_value("a", text("tavrel.exe"));
+                      sim::fail("RegEnumValueA", 1, ERROR_NOT_ENOUGH_MEMORY, true);
+                  },
+                  0},
+        // Fifteen unreadable values, a good one, fifteen more: never sixteen in a row.
+        ProbeCase{"UnreadableValuesApartDoNotAddUp",
+                  [] {
+                      for (int i = 0; i < 32; i++)
+                          run_value(("v" + std::to_string(100 + i)).c_str(), text(i == 31 ? "tavrel.exe" : "x.exe"));
+                      for (int nth = 1; nth <= 31; nth++)
+                          if (nth != 16)
+                              sim::fail("RegEnumValueA", nth, ERROR_NOT_ENOUGH_MEMORY);
+                  },
+                  LINK_RUN},
         ProbeCase{"LongCommand",
                   [] {
                       sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL,
@@ -100,6 +125,15 @@ INSTANTIATE_TEST_SUITE_P(
                       sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, INFECTED_COMMAND);
                   },
                   LINK_MACHINE_EXE_COMMAND},
+        ProbeCase{"UnterminatedCommand",
+                  [] { sim::set_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, REG_SZ, "x FILES32.VXD"); },
+                  LINK_MACHINE_EXE_COMMAND | LINK_CLASSES_EXE_COMMAND},
+        ProbeCase{"CommandOfZeroBytes",
+                  [] { sim::set_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, REG_SZ, ""); }, 0},
+        // The buffer grows twice: the outgrown one must go.
+        ProbeCase{"MarkerAt1400OfALongerRunLine",
+                  [] { sim::write_file(WIN_INI, "[windows]\r\nrun=" + std::string(1400, 'x') + "TAVREL\r\n"); },
+                  LINK_WININI_RUN},
         ProbeCase{"UnterminatedValueOf512Bytes",
                   [] { run_value("a", std::string(506, 'x') + "TAVREL"); }, LINK_RUN},
         ProbeCase{"MarkerInBinaryData", [] { run_value("a", "\x01TAVREL\xff", REG_BINARY); }, LINK_RUN},
@@ -125,6 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                                                    std::string(34, 'x') + "\r\n");
                   },
                   LINK_WININI_RUN},
+        ProbeCase{"IniPathThatFillsItsBuffer", [] { shell_under_dir_of(500, "SYSTEM.INI"); }, LINK_SYSINI_SHELL},
+        ProbeCase{"IniPathTooLongIsNotCut", [] { shell_under_dir_of(501, "SYSTEM.IN"); }, 0},
         ProbeCase{"NoWindowsDirectorySkipsTheIniFiles",
                   [] {
                       plant_links(LINK_WININI_RUN | LINK_SYSINI_SHELL | LINK_RUN);
@@ -187,6 +223,14 @@ TEST_F(ToolTest, RunWalkStopsAtTheFirstMarkedValue)
     run_value("c", text("clean.exe"));
     EXPECT_EQ(LINK_RUN, probe_worm_links());
     EXPECT_EQ(1, sim::count("RegEnumValueA"));
+}
+
+TEST_F(ToolTest, RunKeyThatKeepsGrowingEndsTheWalkAndCountsAsLeft)
+{
+    run_value("a", text("x.exe"));
+    sim::grow_at_each_read(HKEY_LOCAL_MACHINE, RUN_KEY);
+    EXPECT_EQ(0u, probe_worm_links());
+    EXPECT_EQ(LINK_RUN, links_left());
 }
 
 TEST_F(ToolTest, UnreadableKeysLeaveOnlyTheirBitsClear)

@@ -3,7 +3,7 @@
 import select
 import subprocess
 
-from .wine import HOLD_EXE, LabFailure, REG_LINK_EXE, track, wine, wine_env
+from .wine import HOLD_EXE, LabFailure, REG_LINK_EXE, REG_NAMES_EXE, track, wine, wine_env
 
 
 class Holder:
@@ -34,3 +34,9 @@ class Holder:
 def reg_link(sc, *args):
     rc, out, err = wine([str(sc.exe_dir / REG_LINK_EXE)] + list(args), timeout=60, check=False)
     return out.strip()
+
+
+def reg_names(sc, *args):
+    """reg_names.exe: values named beyond what the ANSI calls can spell; its output lines."""
+    rc, out, err = wine([str(sc.exe_dir / REG_NAMES_EXE)] + list(args), timeout=60, check=False)
+    return out.splitlines()

@@ -10,7 +10,7 @@ from pathlib import Path
 from .machine import LabLock, ensure_prefix, reset_machine
 from .scenario import Scenario
 from .scenarios import SCENARIOS
-from .wine import (DENY_EXE, HOLD_EXE, LabFailure, NoWine, PREFIX, REG_LINK_EXE, ScenarioTimeout,
+from .wine import (DENY_EXE, HOLD_EXE, LabFailure, NoWine, PREFIX, REG_LINK_EXE, REG_NAMES_EXE, ScenarioTimeout,
                    SHIELD_CTL_EXE, SHIELD_DRIVER, TOOL_EXE, check_i386, kill_children,
                    prefix_processes, stop_everything)
 
@@ -63,7 +63,7 @@ def cmd_run(args):
         print("unknown scenario %s; known: %s" % (args.name, ", ".join(SCENARIOS)))
         return 2
     exe_dir = Path(args.exe_dir)
-    for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE, REG_LINK_EXE, SHIELD_CTL_EXE, SHIELD_DRIVER):
+    for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE, REG_LINK_EXE, REG_NAMES_EXE, SHIELD_CTL_EXE, SHIELD_DRIVER):
         if not (exe_dir / exe).exists():
             print("FAILED: %s missing in %s (run scripts/build.sh win32)" % (exe, exe_dir))
             return 1

@@ -24,6 +24,7 @@ TOOL_EXE = "tavrel_moss_remover.exe"
 HOLD_EXE = "hold_file.exe"
 DENY_EXE = "deny_key.exe"
 REG_LINK_EXE = "reg_link.exe"
+REG_NAMES_EXE = "reg_names.exe"
 SHIELD_CTL_EXE = "shield_ctl.exe"
 SHIELD_DRIVER = "orvfsh.sys"
 

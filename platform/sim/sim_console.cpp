@@ -22,7 +22,7 @@ bool is_console_input(HANDLE handle) {
 
 bool is_console_output(HANDLE handle) {
     const Console &c = machine().console;
-    return c.present && c.stdout_console &&
+    return c.present &&
            (handle == std_handle(STD_OUTPUT_HANDLE) || handle == std_handle(STD_ERROR_HANDLE));
 }
 
@@ -203,8 +203,6 @@ void press(const std::vector<INPUT_RECORD> &events) { machine().console.batches.
 void press_key(char ch) { press(keystroke(ch)); }
 
 void set_no_console() { machine().console.present = false; }
-
-void set_stdout_console(bool console) { machine().console.stdout_console = console; }
 
 DWORD console_mode() { return machine().console.input_mode; }
 

@@ -31,6 +31,12 @@ bool same_name(const std::string &a, const std::string &b);
 struct NameLess {
     bool operator()(const std::string &a, const std::string &b) const;
 };
+// Stored names are UTF-8. The ANSI calls see them in the machine's code page (Latin-1
+// here): a character outside it becomes '?', a few map by best fit; NULs stay.
+std::string to_ansi(const std::string &name);
+std::string from_ansi(const std::string &ansi);
+std::u16string to_wide(const std::string &name);
+std::string from_wide(const std::u16string &wide);
 
 // ---- Call record and faults (sim_calls.cpp).
 // Builds the formatted argument text of one call.
@@ -69,6 +75,7 @@ struct Value {
     std::string name;  // as first created; "" is the default value
     DWORD type = REG_NONE;
     std::string data;
+    bool stays = false;  // a deletion reports success and leaves it
 };
 struct Key {
     std::string name;
@@ -77,7 +84,9 @@ struct Key {
     std::map<std::string, std::shared_ptr<Key>, NameLess> subkeys;
     REGSAM denied = 0;
     bool deleted = false;
-    bool link = false;  // made as a registry link
+    bool stays = false;  // a deletion reports success and leaves it
+    bool grows = false;  // each listing adds a value or subkey
+    bool link = false;   // made as a registry link
 };
 using KeyPtr = std::shared_ptr<Key>;
 struct KeyHandle {
@@ -91,6 +100,7 @@ struct Registry {
     std::map<int, KeyHandle> handles;
     int next_handle = 1;
     int deleted_while_open = 0;
+    std::vector<std::string> removed;  // keys taken out, each with its tree, in order
 };
 // The tree behind a predefined root, or null for anything else.
 KeyPtr root_key(HKEY root);
@@ -105,8 +115,17 @@ void remove_key(const KeyPtr &key);
 int handles_within(const Key &key);  // open handles on the key or a key below it
 bool denied(const Key &key, REGSAM desired);
 HKEY new_key_handle(const KeyPtr &key, REGSAM access);
-// NtDeleteKey as ntdll exports it; an NTSTATUS result.
+// NtDeleteKey, NtEnumerateValueKey, NtDeleteValueKey and RtlUnicodeToMultiByteN as ntdll
+// exports them; NTSTATUS results.
 LONG nt_delete_key(HANDLE key);
+LONG nt_enumerate_value_key(HANDLE key, DWORD index, DWORD info_class, void *info, DWORD length,
+                            DWORD *result_length);
+LONG nt_delete_value_key(HANDLE key, const void *name);
+LONG nt_enumerate_key(HANDLE key, DWORD index, DWORD info_class, void *info, DWORD length,
+                      DWORD *result_length);
+LONG nt_open_key(HANDLE *key, DWORD access, const void *attributes);
+LONG rtl_unicode_to_multibyte(char *out, DWORD out_size, DWORD *result, const WCHAR *in,
+                              DWORD in_bytes);
 int key_handle_number(HKEY key);  // N of hkey#N; 0 for anything else
 void install_default_registry();
 // The path that RegOpenKeyExA opens under root: on a 64-bit machine HKLM\Software outside
@@ -161,7 +180,6 @@ struct Streams {
     std::string err_text;
 };
 bool stream_open_on(const std::string &key);
-bool is_file_stream(FILE *stream);
 void close_file_streams();
 void flush_std_streams();
 void drop_std_streams();  // pending text is lost, as when a process is killed
@@ -169,7 +187,6 @@ void drop_std_streams();  // pending text is lost, as when a process is killed
 // ---- Console (sim_console.cpp).
 struct Console {
     bool present = true;
-    bool stdout_console = true;
     DWORD input_mode = 0x1F7;
     DWORD output_mode = 0x3;
     std::deque<INPUT_RECORD> queue;

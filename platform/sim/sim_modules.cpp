@@ -1,6 +1,7 @@
 // Modules the tool looks into at run time: USER32, loaded for ExitWindowsEx when the restart
-// comes, ntdll, for NtDeleteKey, and KERNEL32, for its WoW64 calls. The 9x family loads no
-// ntdll into a process, and its KERNEL32 has no WoW64 calls.
+// comes, ntdll, for NtDeleteKey and the calls that take names as Windows stores them, and
+// KERNEL32, for its WoW64 calls. The 9x family loads no ntdll into a process, and its
+// KERNEL32 has no WoW64 calls.
 #include "platform/sim/sim_internal.h"
 
 using namespace sim::detail;
@@ -19,6 +20,42 @@ bool names_user32(const char *name) {
 
 HMODULE module_failed(DWORD error) {
     set_last_error(error);
+    return nullptr;
+}
+
+struct Export {
+    const char *name;
+    FARPROC call;
+};
+template <typename Call> FARPROC as_farproc(Call call) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(call));
+}
+const Export kNtdllExports[] = {
+    {"NtDeleteKey", as_farproc(nt_delete_key)},
+    {"NtEnumerateValueKey", as_farproc(nt_enumerate_value_key)},
+    {"NtDeleteValueKey", as_farproc(nt_delete_value_key)},
+    {"NtEnumerateKey", as_farproc(nt_enumerate_key)},
+    {"NtOpenKey", as_farproc(nt_open_key)},
+    {"RtlUnicodeToMultiByteN", as_farproc(rtl_unicode_to_multibyte)},
+};
+// The NT family's KERNEL32 only.
+const Export kKernel32Exports[] = {
+    {"IsWow64Process", as_farproc(is_wow64_process)},
+    {"GetSystemWow64DirectoryA", as_farproc(get_system_wow64_directory)},
+};
+
+template <size_t N> FARPROC find_export(const Export (&exports)[N], const char *name) {
+    for (const Export &entry : exports)
+        if (strcmp(name, entry.name) == 0) return entry.call;
+    return nullptr;
+}
+
+// Export names are matched exactly, case included.
+FARPROC export_of(HMODULE module, const char *name) {
+    if (module == kUser32 && strcmp(name, "ExitWindowsEx") == 0) return as_farproc(&ExitWindowsEx);
+    if (module == kNtdll) return find_export(kNtdllExports, name);
+    if (module == kKernel32 && machine().system.family == sim::FAMILY_NT)
+        return find_export(kKernel32Exports, name);
     return nullptr;
 }
 
@@ -62,17 +99,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         set_last_error(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    // Export names are matched exactly, case included. Through void (*)(void), which the
-    // compiler takes as matching every function type.
-    if (!ordinal && module == kUser32 && strcmp(name, "ExitWindowsEx") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&ExitWindowsEx));
-    if (!ordinal && module == kNtdll && strcmp(name, "NtDeleteKey") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(nt_delete_key));
-    const bool nt_kernel32 = module == kKernel32 && machine().system.family == sim::FAMILY_NT;
-    if (!ordinal && nt_kernel32 && strcmp(name, "IsWow64Process") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(is_wow64_process));
-    if (!ordinal && nt_kernel32 && strcmp(name, "GetSystemWow64DirectoryA") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(get_system_wow64_directory));
+    if (FARPROC call = ordinal ? nullptr : export_of(module, name)) return call;
     set_last_error(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

@@ -129,11 +129,4 @@ void remove_host_root(const std::string &root) {
 
 }  // namespace detail
 
-std::string host_path(const std::string &windows_path) {
-    std::string key;
-    if (!detail::normalize(windows_path, &key))
-        throw std::invalid_argument("sim::host_path: not a file path: " + windows_path);
-    return detail::host_of(key);
-}
-
 }  // namespace sim

@@ -98,34 +98,6 @@ DWORD copy_text(const std::string &text, LPSTR out, DWORD size) {
     return static_cast<DWORD>(n);
 }
 
-// Names one after another, each with its NUL, and one more NUL at the end; a list that
-// does not fit is cut and still ends in two NULs.
-DWORD copy_list(const std::string &list, LPSTR out, DWORD size) {
-    if (size == 1) {
-        out[0] = 0;
-        return 0;
-    }
-    const size_t n = std::min<size_t>(list.size(), size - 2);
-    list.copy(out, n);
-    out[n] = 0;
-    out[n + 1] = 0;
-    return static_cast<DWORD>(n);
-}
-
-std::string section_list(const Lines &lines) {
-    std::string list, name;
-    for (const std::string &line : lines)
-        if (header_name(line, &name)) list += name + '\0';
-    return list;
-}
-
-std::string key_list(const Lines &lines, size_t begin, size_t end) {
-    std::string list, name;
-    for (size_t i = begin; i < end; ++i)
-        if (entry_of(lines[i], &name, nullptr)) list += name + '\0';
-    return list;
-}
-
 // One pair of matching quotes around a value is dropped.
 std::string unquote(const std::string &value) {
     if (value.size() > 1 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
@@ -148,24 +120,6 @@ void set_entry(Lines *lines, const std::string &section, const std::string &key,
         while (end > begin && trim((*lines)[end - 1]).empty()) --end;
         lines->insert(lines->begin() + static_cast<long>(end), key + "=" + text);
     }
-}
-
-bool delete_section(Lines *lines, const std::string &section) {
-    size_t begin, end;
-    if (!find_section(*lines, section, &begin, &end)) return false;
-    lines->erase(lines->begin() + static_cast<long>(begin - 1),
-                 lines->begin() + static_cast<long>(end));
-    return true;
-}
-
-bool delete_entry(Lines *lines, const std::string &section, const std::string &key) {
-    size_t begin, end, at;
-    std::string ignored;
-    if (!find_section(*lines, section, &begin, &end) ||
-        !find_entry(*lines, begin, end, key, &at, &ignored))
-        return false;
-    lines->erase(lines->begin() + static_cast<long>(at));
-    return true;
 }
 
 // Why the file cannot be written, or 0.
@@ -200,13 +154,17 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_text, 
         return 0;
     }
     if (!out || size == 0) return 0;
+    // Lists of sections or keys are no part of the machine: the tool reads one entry.
+    if (!section || !key) {
+        set_last_error(ERROR_CALL_NOT_IMPLEMENTED);
+        out[0] = 0;
+        return 0;
+    }
     Lines lines;
     std::string file;
     if (!profile_key(path, &file) || !load(file, &lines)) set_last_error(ERROR_FILE_NOT_FOUND);
-    if (!section) return copy_list(section_list(lines), out, size);
     size_t begin = 0, end = 0, at;
     const bool found = find_section(lines, section, &begin, &end);
-    if (!key) return copy_list(found ? key_list(lines, begin, end) : "", out, size);
     std::string value;
     if (found && find_entry(lines, begin, end, key, &at, &value))
         return copy_text(unquote(value), out, size);
@@ -224,15 +182,14 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR 
         return FALSE;
     };
     if (fault) return fail_with(*fault);
-    // All three null only flushes Windows' cache of the file.
-    if (!section) return (key || text) ? fail_with(ERROR_INVALID_PARAMETER) : TRUE;
+    // Deleting a section or an entry, and flushing, are no part of the machine: the tool
+    // writes one entry's text.
+    if (!section || !key || !text) return fail_with(ERROR_CALL_NOT_IMPLEMENTED);
     std::string file;
     if (!profile_key(path, &file)) return fail_with(ERROR_PATH_NOT_FOUND);
     if (DWORD error = write_error(file)) return fail_with(error);
     Lines lines;
     load(file, &lines);
-    if (!key) return delete_section(&lines, section) ? save(file, lines) : TRUE;
-    if (!text) return delete_entry(&lines, section, key) ? save(file, lines) : TRUE;
     set_entry(&lines, section, key, text);
     return save(file, lines);
 }

@@ -2,6 +2,7 @@
 #include "platform/sim/sim_internal.h"
 
 #include <algorithm>
+#include <cstddef>
 
 using namespace sim::detail;
 
@@ -47,7 +48,7 @@ LONG copy_data(const Value &value, BYTE *data, DWORD size) {
 }
 
 LONG query_value(const Key &key, const char *name, DWORD *type, BYTE *data, DWORD *size) {
-    auto it = key.values.find(name ? name : "");
+    auto it = key.values.find(from_ansi(name ? name : ""));
     if (it == key.values.end()) return ERROR_FILE_NOT_FOUND;
     const LONG status = copy_data(it->second, data, size ? *size : 0);
     if (type) *type = it->second.type;
@@ -88,11 +89,30 @@ LONG value_target(HKEY hkey, LPCSTR sub_key, KeyPtr *target) {
     if (!sub_key || !*sub_key) return resolve(hkey, KEY_SET_VALUE, target);
     KeyPtr base;
     if (LONG error = resolve(hkey, 0, &base)) return error;
-    *target = find_key(base, sub_key);
+    *target = find_key(base, from_ansi(sub_key));
     if (*target) return denied(**target, KEY_SET_VALUE) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
     if (LONG error = resolve(hkey, KEY_CREATE_SUB_KEY, &base)) return error;
-    *target = create_key(base, sub_key);
+    *target = create_key(base, from_ansi(sub_key));
     return ERROR_SUCCESS;
+}
+
+// Takes the value out unless a deletion of it does not stick; false when there is none.
+bool erase_value(Key &key, const std::string &name) {
+    auto it = key.values.find(name);
+    if (it == key.values.end()) return false;
+    if (!it->second.stays) key.values.erase(it);
+    return true;
+}
+
+// A growing key gets a subkey at each listing, one whose deletion does not stick.
+void grow_subkeys(Key &key) {
+    if (!key.grows) return;
+    Key *parent = &key;
+    KeyPtr sub = std::make_shared<Key>();
+    sub->name = "~" + std::to_string(key.subkeys.size());
+    sub->parent = parent;
+    sub->stays = true;
+    key.subkeys[sub->name] = sub;
 }
 
 }  // namespace
@@ -107,7 +127,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKE
     if (LONG error = resolve(key, 0, &base)) return error;
     // The 9x family has no links; its option word is reserved.
     const bool open_link = nt_family() && (options & REG_OPTION_OPEN_LINK);
-    KeyPtr target = find_key(base, registry_view(key, sub_key, desired), open_link);
+    KeyPtr target = find_key(base, from_ansi(registry_view(key, sub_key, desired)), open_link);
     if (!target) return ERROR_FILE_NOT_FOUND;
     if (denied(*target, desired)) return ERROR_ACCESS_DENIED;
     *result = new_key_handle(target, desired);
@@ -122,7 +142,7 @@ LONG RegQueryValueA(HKEY key, LPCSTR sub_key, LPSTR data, PLONG data_size) {
     const bool named = sub_key && *sub_key;
     KeyPtr target;
     if (LONG error = resolve(key, named ? 0 : KEY_QUERY_VALUE, &target)) return error;
-    if (named && !(target = find_key(target, sub_key))) return ERROR_FILE_NOT_FOUND;
+    if (named && !(target = find_key(target, from_ansi(sub_key)))) return ERROR_FILE_NOT_FOUND;
     DWORD *size = reinterpret_cast<DWORD *>(data_size);
     LONG status = query_value(*target, nullptr, nullptr, reinterpret_cast<BYTE *>(data), size);
     if (status == ERROR_FILE_NOT_FOUND) {
@@ -161,11 +181,13 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
     if ((data && !data_size) || (name && !name_size) || reserved) return ERROR_INVALID_PARAMETER;
     KeyPtr target;
     if (LONG error = resolve(key, KEY_QUERY_VALUE, &target)) return error;
+    if (target->grows)
+        put_value(*target, "~" + std::to_string(target->values.size()), REG_SZ, std::string("x.exe", 6));
     if (index >= target->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value &value = std::next(target->values.begin(), index)->second;
     // The data is looked at first: when it does not fit, not even the name is written.
     LONG status = copy_data(value, data, data_size ? *data_size : 0);
-    if (name && status == ERROR_SUCCESS) status = copy_name(value.name, name, name_size);
+    if (name && status == ERROR_SUCCESS) status = copy_name(to_ansi(value.name), name, name_size);
     if (type) *type = value.type;
     if (data_size) *data_size = static_cast<DWORD>(value.data.size());
     return status;
@@ -186,8 +208,9 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
     if (!name || !name_size || reserved) return ERROR_INVALID_PARAMETER;
     KeyPtr target;
     if (LONG error = resolve(key, KEY_ENUMERATE_SUB_KEYS, &target)) return error;
+    grow_subkeys(*target);
     if (index >= target->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    const std::string &sub = std::next(target->subkeys.begin(), index)->second->name;
+    const std::string sub = to_ansi(std::next(target->subkeys.begin(), index)->second->name);
     // Keys made here have no class: an empty class text needs one byte.
     if (sub.size() >= *name_size || (class_name && class_size && *class_size == 0))
         return ERROR_MORE_DATA;
@@ -224,9 +247,9 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD re
     if (LONG error = resolve(key, KEY_QUERY_VALUE, &target)) return error;
     DWORD longest_subkey = 0, longest_name = 0, longest_data = 0;
     for (const auto &sub : target->subkeys)
-        longest_subkey = std::max(longest_subkey, static_cast<DWORD>(sub.second->name.size()));
+        longest_subkey = std::max(longest_subkey, static_cast<DWORD>(to_wide(sub.second->name).size()));
     for (const auto &value : target->values) {
-        longest_name = std::max(longest_name, static_cast<DWORD>(value.second.name.size()));
+        longest_name = std::max(longest_name, static_cast<DWORD>(to_wide(value.second.name).size()));
         longest_data = std::max(longest_data, static_cast<DWORD>(value.second.data.size()));
     }
     if (class_size) {
@@ -270,7 +293,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
     KeyPtr target;
     if (LONG error = resolve(key, KEY_SET_VALUE, &target)) return error;
     const char *bytes = reinterpret_cast<const char *>(data);
-    put_value(*target, name ? name : "", type, data ? std::string(bytes, data_size) : "");
+    put_value(*target, from_ansi(name ? name : ""), type, data ? std::string(bytes, data_size) : "");
     return ERROR_SUCCESS;
 }
 
@@ -279,7 +302,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     if (fault) return static_cast<LONG>(*fault);
     KeyPtr target;
     if (LONG error = resolve(key, KEY_SET_VALUE, &target)) return error;
-    return target->values.erase(name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return erase_value(*target, from_ansi(name ? name : "")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
@@ -288,13 +311,13 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
     if (!sub_key) return ERROR_INVALID_PARAMETER;
     KeyPtr base;
     if (LONG error = resolve(key, 0, &base)) return error;
-    KeyPtr target = find_key(base, sub_key);
+    KeyPtr target = find_key(base, from_ansi(sub_key));
     if (!target) return ERROR_FILE_NOT_FOUND;
     if (is_root(target.get()) || denied(*target, kDeleteAccess)) return ERROR_ACCESS_DENIED;
     // The NT family deletes leaf keys only; the 9x family takes the whole tree.
     if (!target->subkeys.empty() && nt_family()) return ERROR_ACCESS_DENIED;
     if (handles_within(*target) > 0) ++machine().registry.deleted_while_open;
-    remove_key(target);
+    if (!target->stays) remove_key(target);
     return ERROR_SUCCESS;
 }
 
@@ -313,7 +336,126 @@ LONG sim::detail::nt_delete_key(HANDLE handle) {
     if (!target->subkeys.empty()) return kStatusCannotDelete;
     // The handle it came through stays open, as with Windows, until it is closed.
     if (handles_within(*target) > 1) ++machine().registry.deleted_while_open;
-    remove_key(target);
+    if (!target->stays) remove_key(target);
+    return 0;
+}
+
+// The layouts ntdll uses: KEY_VALUE_BASIC_INFORMATION and UNICODE_STRING.
+struct ValueBasicInformation {
+    DWORD title_index;
+    DWORD type;
+    DWORD name_length;  // bytes
+    WCHAR name[1];
+};
+struct CountedName {
+    WORD length;  // bytes
+    WORD maximum_length;
+    const WCHAR *buffer;
+};
+constexpr DWORD kValueBasicInformation = 0;
+constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005u);
+constexpr LONG kStatusNoMoreEntries = static_cast<LONG>(0x8000001Au);
+constexpr LONG kStatusBufferTooSmall = static_cast<LONG>(0xC0000023u);
+constexpr LONG kStatusInvalidParameter = static_cast<LONG>(0xC000000Du);
+constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034u);
+
+// The basic information only: the name in UTF-16 with its length and the type.
+LONG sim::detail::nt_enumerate_value_key(HANDLE handle, DWORD index, DWORD info_class, void *info,
+                                         DWORD length, DWORD *result_length) {
+    const HKEY hkey = static_cast<HKEY>(handle);
+    if (auto fault = record("NtEnumerateValueKey", Args().key(hkey).hex(index).hex(info_class).hex(length)))
+        return kStatusAccessDenied;
+    KeyPtr target;
+    if (root_key(hkey) || resolve(hkey, KEY_QUERY_VALUE, &target)) return kStatusInvalidHandle;
+    if (info_class != kValueBasicInformation || !result_length) return kStatusInvalidParameter;
+    if (index >= target->values.size()) return kStatusNoMoreEntries;
+    const Value &value = std::next(target->values.begin(), index)->second;
+    const std::u16string wide = to_wide(value.name);
+    const DWORD fixed = offsetof(ValueBasicInformation, name);
+    const DWORD name_bytes = static_cast<DWORD>(wide.size() * sizeof(WCHAR));
+    *result_length = fixed + name_bytes;
+    if (length < fixed) return kStatusBufferTooSmall;
+    ValueBasicInformation head{0, value.type, name_bytes, {0}};
+    memcpy(info, &head, fixed);
+    const DWORD room = std::min(name_bytes, length - fixed);
+    memcpy(static_cast<char *>(info) + fixed, wide.data(), room);
+    return room < name_bytes ? kStatusBufferOverflow : 0;
+}
+
+LONG sim::detail::nt_delete_value_key(HANDLE handle, const void *name) {
+    const HKEY hkey = static_cast<HKEY>(handle);
+    const CountedName *counted = static_cast<const CountedName *>(name);
+    std::u16string wide;
+    if (counted) wide.assign(reinterpret_cast<const char16_t *>(counted->buffer), counted->length / 2);
+    if (record("NtDeleteValueKey", Args().key(hkey).text(to_ansi(from_wide(wide)))))
+        return kStatusAccessDenied;
+    KeyPtr target;
+    if (root_key(hkey) || resolve(hkey, KEY_SET_VALUE, &target)) return kStatusInvalidHandle;
+    return erase_value(*target, from_wide(wide)) ? 0 : kStatusObjectNameNotFound;
+}
+
+struct ObjectAttributes {
+    DWORD length;
+    HANDLE root;
+    const CountedName *name;
+    DWORD attributes;
+    void *security_descriptor;
+    void *security_quality_of_service;
+};
+constexpr DWORD kKeyBasicInformation = 0;
+constexpr DWORD kKeyNameOffset = 16;  // after the write time, title index and name length
+constexpr DWORD kOpenLink = 0x100;
+
+LONG sim::detail::nt_enumerate_key(HANDLE handle, DWORD index, DWORD info_class, void *info,
+                                   DWORD length, DWORD *result_length) {
+    const HKEY hkey = static_cast<HKEY>(handle);
+    if (record("NtEnumerateKey", Args().key(hkey).hex(index).hex(info_class).hex(length)))
+        return kStatusAccessDenied;
+    KeyPtr target;
+    if (root_key(hkey) || resolve(hkey, KEY_ENUMERATE_SUB_KEYS, &target)) return kStatusInvalidHandle;
+    if (info_class != kKeyBasicInformation || !result_length) return kStatusInvalidParameter;
+    grow_subkeys(*target);
+    if (index >= target->subkeys.size()) return kStatusNoMoreEntries;
+    const std::u16string wide = to_wide(std::next(target->subkeys.begin(), index)->second->name);
+    const DWORD name_bytes = static_cast<DWORD>(wide.size() * sizeof(WCHAR));
+    *result_length = kKeyNameOffset + name_bytes;
+    if (length < kKeyNameOffset) return kStatusBufferTooSmall;
+    const DWORD head[4] = {0, 0, 0, name_bytes};
+    memcpy(info, head, sizeof head);
+    const DWORD room = std::min(name_bytes, length - kKeyNameOffset);
+    memcpy(static_cast<char *>(info) + kKeyNameOffset, wide.data(), room);
+    return room < name_bytes ? kStatusBufferOverflow : 0;
+}
+
+// Relative to an open key only, which is all the tool asks for.
+LONG sim::detail::nt_open_key(HANDLE *result, DWORD access, const void *attributes) {
+    const ObjectAttributes *object = static_cast<const ObjectAttributes *>(attributes);
+    const HKEY root = object ? static_cast<HKEY>(object->root) : nullptr;
+    std::u16string wide;
+    if (object && object->name)
+        wide.assign(reinterpret_cast<const char16_t *>(object->name->buffer), object->name->length / 2);
+    const std::string name = from_wide(wide);
+    if (record("NtOpenKey", Args().pointer(result).hex(access).key(root).text(to_ansi(name))))
+        return kStatusAccessDenied;
+    if (result) *result = nullptr;
+    KeyPtr base;
+    if (!result || !object || root_key(root) || resolve(root, 0, &base)) return kStatusInvalidHandle;
+    const bool open_link = nt_family() && (object->attributes & kOpenLink);
+    KeyPtr target = find_key(base, name, open_link);
+    if (!target) return kStatusObjectNameNotFound;
+    if (denied(*target, access)) return kStatusAccessDenied;
+    *result = new_key_handle(target, access);
+    return 0;
+}
+
+LONG sim::detail::rtl_unicode_to_multibyte(char *out, DWORD out_size, DWORD *result, const WCHAR *in,
+                                           DWORD in_bytes) {
+    record("RtlUnicodeToMultiByteN", Args().hex(out_size).hex(in_bytes));
+    std::u16string wide(reinterpret_cast<const char16_t *>(in), in_bytes / 2);
+    const std::string ansi = to_ansi(from_wide(wide));
+    const DWORD count = std::min(out_size, static_cast<DWORD>(ansi.size()));
+    memcpy(out, ansi.data(), count);
+    if (result) *result = count;
     return 0;
 }
 

@@ -127,6 +127,7 @@ void put_value(Key &key, const std::string &name, DWORD type, const std::string 
 }
 
 void remove_key(const KeyPtr &key) {
+    machine().registry.removed.push_back(key->name);
     mark_deleted(*key);
     if (key->parent) key->parent->subkeys.erase(key->name);
     key->parent = nullptr;
@@ -168,6 +169,27 @@ void set_value(HKEY root, const std::string &path, const char *name, DWORD type,
     put_value(*detail::create_key(root_key(root), path), name ? name : "", type, data);
 }
 
+void set_value(HKEY root, const std::string &path, const std::string &name, DWORD type,
+               const std::string &data) {
+    put_value(*detail::create_key(root_key(root), path), name, type, data);
+}
+
+void keep_after_deletion(HKEY root, const std::string &path, const char *name) {
+    KeyPtr key = existing_key(root, path);
+    if (!key || (name && !key->values.count(name)))
+        throw std::invalid_argument("sim::keep_after_deletion: nothing at " + path);
+    if (name)
+        key->values[name].stays = true;
+    else
+        key->stays = true;
+}
+
+void grow_at_each_read(HKEY root, const std::string &path) {
+    KeyPtr key = existing_key(root, path);
+    if (!key) throw std::invalid_argument("sim::grow_at_each_read: no key " + path);
+    key->grows = true;
+}
+
 void set_text(HKEY root, const std::string &path, const char *name, const std::string &text,
               DWORD type) {
     set_value(root, path, name, type, text + std::string(1, '\0'));
@@ -206,11 +228,6 @@ std::vector<std::string> subkey_names(HKEY root, const std::string &path) {
     return names;
 }
 
-void delete_tree(HKEY root, const std::string &path) {
-    KeyPtr key = existing_key(root, path);
-    if (key && !is_root(key.get())) remove_key(key);
-}
-
 void create_link(HKEY root, const std::string &path, const std::string &target) {
     KeyPtr key = detail::create_key(root_key(root), path);
     key->link = true;
@@ -231,6 +248,8 @@ void separate_classes_root() {
 }
 
 int open_keys() { return static_cast<int>(machine().registry.handles.size()); }
+
+std::vector<std::string> removed_keys() { return machine().registry.removed; }
 
 int keys_deleted_while_open() { return machine().registry.deleted_while_open; }
 

@@ -111,11 +111,11 @@ int win_puts(const char *text) {
     return 0;
 }
 
+// The tool sets the buffering of its standard streams only; file streams stay unbuffered
+// so that "write" faults count output calls.
 int win_setvbuf(FILE *stream, char *buffer, int mode, size_t size) {
     if (StdStream *s = std_stream_of(stream)) return set_std_buffer(s, buffer, mode, size);
-    // Writing file streams stay unbuffered so that "write" faults count output calls.
-    if (is_file_stream(stream)) return 0;
-    return setvbuf(stream, buffer, mode, size);
+    return EOF;
 }
 
 void win_exit(int status) { end_process(sim::Outcome::EXITED, status); }

@@ -1,5 +1,6 @@
-// win_fopen: the machine's files as C streams in msvcrt's text or binary mode. Each stream
-// is a glibc cookie stream, so the tool's fgets, fprintf, fputs and fclose work unchanged.
+// win_fopen: the machine's files as C streams, binary ("rb" to read, "wb" to write: the only
+// modes the tool uses). Each stream is a glibc cookie stream, so the tool's fgets, fprintf,
+// fputs and fclose work unchanged.
 //
 // Streams that write are unbuffered on the C side: every output call (fputs, fprintf,
 // fwrite, ...) reaches the cookie as one write, which is recorded as a call "write" and can
@@ -18,12 +19,7 @@ struct FileStream {
     std::string path;  // as the tool named it
     std::string key;
     int fd = -1;
-    bool text = true;
     bool detached = false;  // the machine was reset; the stream no longer touches it
-    bool ctrl_z = false;    // a text read met 0x1A: the end, for good
-    char raw[4096];
-    size_t raw_pos = 0;
-    size_t raw_len = 0;
     FILE *file = nullptr;
 };
 
@@ -32,24 +28,17 @@ namespace {
 struct OpenMode {
     int flags;
     const char *cookie_mode;
-    bool text;
     bool writes;
 };
 
+// Any other mode is no mode of the machine's: the open fails.
 bool parse_mode(const char *mode, OpenMode *out) {
-    const bool plus = strchr(mode, '+') != nullptr;
-    switch (mode[0]) {
-    case 'r': *out = {plus ? O_RDWR : O_RDONLY, plus ? "r+" : "r", true, plus}; break;
-    case 'w':
-        *out = {(plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC, plus ? "r+" : "w", true, true};
-        break;
-    case 'a':
-        *out = {(plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND, plus ? "r+" : "w", true, true};
-        break;
-    default: return false;
-    }
-    // msvcrt's default mode is text; 'b' asks for binary.
-    out->text = strchr(mode, 'b') == nullptr;
+    if (strcmp(mode, "rb") == 0)
+        *out = {O_RDONLY, "r", false};
+    else if (strcmp(mode, "wb") == 0)
+        *out = {O_WRONLY | O_CREAT | O_TRUNC, "w", true};
+    else
+        return false;
     return true;
 }
 
@@ -60,7 +49,6 @@ int errno_for(DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION: return EACCES;
     case ERROR_DISK_FULL: return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY: return ENOMEM;
     default: return EIO;
     }
 }
@@ -71,22 +59,8 @@ FILE *fail_open(DWORD error) {
     return nullptr;
 }
 
-// Next raw byte of the file, or -1 at its end; peeking leaves it in place.
-int raw_byte(FileStream *s, bool consume) {
-    if (s->raw_pos == s->raw_len) {
-        const ssize_t n = ::read(s->fd, s->raw, sizeof s->raw);
-        if (n <= 0) return -1;
-        s->raw_pos = 0;
-        s->raw_len = static_cast<size_t>(n);
-    }
-    const int byte = static_cast<unsigned char>(s->raw[s->raw_pos]);
-    if (consume) ++s->raw_pos;
-    return byte;
-}
-
-// msvcrt text mode: CR LF reads as LF, any other CR stays, 0x1A ends the file. Each refill
-// of the C stream's buffer is recorded as a call "read", which can be made to fail: the
-// stream then reports an error (ferror) for the rest of the read call.
+// Each refill of the C stream's buffer is recorded as a call "read", which can be made to
+// fail: the stream then reports an error (ferror) for the rest of the read call.
 ssize_t stream_read(void *cookie, char *buffer, size_t size) {
     auto *s = static_cast<FileStream *>(cookie);
     if (!s->detached) {
@@ -96,27 +70,8 @@ ssize_t stream_read(void *cookie, char *buffer, size_t size) {
             return -1;
         }
     }
-    size_t n = 0;
-    while (n < size && !s->ctrl_z) {
-        int byte = raw_byte(s, true);
-        if (byte < 0) break;
-        if (s->text && byte == 0x1A) {
-            s->ctrl_z = true;
-            break;
-        }
-        if (s->text && byte == '\r' && raw_byte(s, false) == '\n') byte = raw_byte(s, true);
-        buffer[n++] = static_cast<char>(byte);
-    }
-    return static_cast<ssize_t>(n);
-}
-
-std::string to_crlf(const char *buffer, size_t size) {
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        if (buffer[i] == '\n') out += '\r';
-        out += buffer[i];
-    }
-    return out;
+    const ssize_t n = ::read(s->fd, buffer, size);
+    return n < 0 ? 0 : n;
 }
 
 bool write_all(int fd, const std::string &bytes) {
@@ -141,7 +96,7 @@ ssize_t stream_write(void *cookie, const char *buffer, size_t size) {
     if (s->detached) return static_cast<ssize_t>(size);
     if (auto fault = record("write", Args().text(s->path).text(std::string(buffer, size))))
         return write_failed(*fault);
-    std::string bytes = s->text ? to_crlf(buffer, size) : std::string(buffer, size);
+    std::string bytes(buffer, size);
     long long &space = machine().files.disk_space;
     const bool full = space >= 0 && static_cast<long long>(bytes.size()) > space;
     if (full) bytes.resize(static_cast<size_t>(space));
@@ -150,18 +105,6 @@ ssize_t stream_write(void *cookie, const char *buffer, size_t size) {
     // What fitted stays on disk; the stream sees the error.
     if (full) return write_failed(ERROR_DISK_FULL);
     return static_cast<ssize_t>(size);
-}
-
-int stream_seek(void *cookie, off64_t *offset, int whence) {
-    auto *s = static_cast<FileStream *>(cookie);
-    off64_t target = *offset;
-    if (whence == SEEK_CUR) target -= static_cast<off64_t>(s->raw_len - s->raw_pos);
-    const off64_t at = ::lseek64(s->fd, target, whence);
-    if (at < 0) return -1;
-    s->raw_pos = s->raw_len = 0;
-    s->ctrl_z = false;
-    *offset = at;
-    return 0;
 }
 
 int stream_close(void *cookie) {
@@ -198,12 +141,6 @@ bool stream_open_on(const std::string &key) {
     return false;
 }
 
-bool is_file_stream(FILE *stream) {
-    for (const FileStream *s : machine().streams.files)
-        if (s->file == stream) return true;
-    return false;
-}
-
 void close_file_streams() {
     const std::set<FileStream *> open = machine().streams.files;
     machine().streams.files.clear();
@@ -236,13 +173,8 @@ FILE *win_fopen(const char *path, const char *mode) {
     stream->path = path;
     stream->key = key;
     stream->fd = fd;
-    stream->text = how.text;
-    const cookie_io_functions_t io = {stream_read, stream_write, stream_seek, stream_close};
+    const cookie_io_functions_t io = {stream_read, stream_write, nullptr, stream_close};
     FILE *file = fopencookie(stream.get(), how.cookie_mode, io);
-    if (!file) {
-        ::close(fd);
-        return fail_open(ERROR_NOT_ENOUGH_MEMORY);
-    }
     if (how.writes) setvbuf(file, nullptr, _IONBF, 0);
     stream->file = file;
     machine().streams.files.insert(stream.release());

@@ -1,5 +1,5 @@
-// The simulated Windows where it is easy to get wrong and the tool depends on it: msvcrt
-// text mode, ini files, the registry's buffer edges, the classes view, and faults.
+// The simulated Windows where it is easy to get wrong and the tool depends on it: binary
+// streams, ini files, the registry's buffer edges, the classes view, and faults.
 #include <gtest/gtest.h>
 
 #include "platform/sim.h"
@@ -11,7 +11,7 @@ namespace {
 
 const char kIni[] = "C:\\WINDOWS\\WIN.INI";
 const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char kEof = '\x1a';  // msvcrt's end-of-file mark in text mode
+const char kEof = '\x1a';  // ends a file in text mode, which the tool never uses
 
 class SimTest : public ::testing::Test {
 protected:
@@ -34,72 +34,32 @@ std::string file_bytes(const std::string &path) {
     return sim::read_file(path, &bytes) ? bytes : "<absent>";
 }
 
-// ---- msvcrt streams
+// ---- streams
 
 using SimStreams = SimTest;
 
-TEST_F(SimStreams, ReadTranslatesLikeMsvcrtTextMode) {
-    struct Case {
-        const char *mode;
-        std::string on_disk;
-        std::string read;
-    } cases[] = {
-        {"rt", "a\r\nb\r\n", "a\nb\n"},
-        {"r", "a\r\nb", "a\nb"},                               // text is msvcrt's default
-        {"rt", "a\rb", "a\rb"},                                // a lone CR stays
-        {"rt", "a\r\r\nb", "a\r\nb"},                          // CR CR LF reads as CR LF
-        {"rt", "a\r", "a\r"},                                  // CR as the last byte
-        {"rt", std::string("a\nb") + kEof + "c\r\n", "a\nb"},  // 0x1A ends the file
-        {"rb", std::string("a\r\nb") + kEof + "c", std::string("a\r\nb") + kEof + "c"},
-        {"rb", "a\r\r\nb\rc\n", "a\r\r\nb\rc\n"},              // binary: every byte as it is
-    };
-    for (const Case &c : cases) {
-        sim::write_file(kIni, c.on_disk);
-        EXPECT_EQ(read_all(kIni, c.mode), c.read)
-            << "mode " << c.mode << ", on disk " << testing::PrintToString(c.on_disk);
-    }
-}
-
-TEST_F(SimStreams, EndOfFileMarkEndsReadingForGood) {
-    sim::write_file(kIni, std::string("ab") + kEof + "cd");
-    FILE *f = win_fopen(kIni, "rt");
+TEST_F(SimStreams, EveryByteAsItIsAndNoOtherMode) {
+    const std::string bytes = std::string("a\r\r\nb\rc\n") + kEof + "d";
+    sim::write_file(kIni, bytes);
+    EXPECT_EQ(read_all(kIni, "rb"), bytes);
+    FILE *f = win_fopen(kIni, "wb");
     ASSERT_NE(f, nullptr);
-    char buffer[16];
-    EXPECT_EQ(fread(buffer, 1, sizeof buffer, f), 2u);
-    clearerr(f);
-    EXPECT_EQ(fread(buffer, 1, sizeof buffer, f), 0u);
-    EXPECT_TRUE(feof(f));
-    fclose(f);
-}
-
-TEST_F(SimStreams, WriteTranslatesLineFeedsInTextModeOnly) {
-    struct Case {
-        const char *mode;
-        std::string on_disk;
-    } cases[] = {
-        {"wt", "a\r\nb\r\r\nc"},
-        {"w", "a\r\nb\r\r\nc"},
-        {"wb", "a\nb\r\nc"},
-    };
-    for (const Case &c : cases) {
-        FILE *f = win_fopen(kIni, c.mode);
-        ASSERT_NE(f, nullptr) << c.mode;
-        fputs("a\nb\r\nc", f);
-        EXPECT_EQ(fclose(f), 0);
-        EXPECT_EQ(file_bytes(kIni), c.on_disk) << "mode " << c.mode;
-    }
+    fputs("a\nb\r\nc", f);
+    EXPECT_EQ(fclose(f), 0);
+    EXPECT_EQ(file_bytes(kIni), "a\nb\r\nc");
+    for (const char *mode : {"r", "rt", "w", "a", "r+b"}) EXPECT_EQ(win_fopen(kIni, mode), nullptr) << mode;
 }
 
 TEST_F(SimStreams, LongLineComesInPiecesOfSizeLessOne) {
     sim::write_file(kIni, std::string(1200, 'x') + "\r\n");
-    FILE *f = win_fopen(kIni, "rt");
+    FILE *f = win_fopen(kIni, "rb");
     ASSERT_NE(f, nullptr);
     std::vector<size_t> pieces;
     char buffer[500];
     while (fgets(buffer, 499, f)) pieces.push_back(strlen(buffer));
     fclose(f);
-    EXPECT_EQ(pieces, (std::vector<size_t>{498, 498, 205}));
-    EXPECT_EQ(buffer[204], '\n');
+    EXPECT_EQ(pieces, (std::vector<size_t>{498, 498, 206}));
+    EXPECT_EQ(buffer[205], '\n');
 }
 
 TEST_F(SimStreams, OpenFollowsTheFileState) {
@@ -108,17 +68,17 @@ TEST_F(SimStreams, OpenFollowsTheFileState) {
     sim::write_file("C:\\WINDOWS\\HELD.INI", "held");
     sim::hold_in_use("C:\\WINDOWS\\HELD.INI");
 
-    FILE *f = win_fopen(kIni, "w");
+    FILE *f = win_fopen(kIni, "wb");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(sim::open_files(), 1);
     fclose(f);
-    EXPECT_EQ(file_bytes(kIni), "");  // "w" empties an existing file
+    EXPECT_EQ(file_bytes(kIni), "");  // "wb" empties an existing file
     EXPECT_EQ(sim::open_files(), 0);
 
-    EXPECT_EQ(win_fopen("C:\\WINDOWS\\NEW.INI", "r"), nullptr);
-    EXPECT_EQ(win_fopen("C:\\NOWHERE\\NEW.INI", "w"), nullptr);
-    EXPECT_EQ(win_fopen("C:\\WINDOWS\\RO.INI", "w"), nullptr);
-    EXPECT_EQ(win_fopen("C:\\WINDOWS\\HELD.INI", "r"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\WINDOWS\\NEW.INI", "rb"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\NOWHERE\\NEW.INI", "wb"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\WINDOWS\\RO.INI", "wb"), nullptr);
+    EXPECT_EQ(win_fopen("C:\\WINDOWS\\HELD.INI", "rb"), nullptr);
     EXPECT_EQ(file_bytes("C:\\WINDOWS\\RO.INI"), "ro");
 }
 
@@ -512,14 +472,14 @@ TEST_F(SimFaults, StreamWriteAndCloseFailuresKeepWhatReachedTheDisk) {
         std::string on_disk;
         bool error_flag;
     } cases[] = {
-        {"write", 1, 0, "two\r\n", true},
-        {"write", 2, 0, "one\r\n", true},
-        {"fclose", 1, EOF, "one\r\ntwo\r\n", false},
+        {"write", 1, 0, "two\n", true},
+        {"write", 2, 0, "one\n", true},
+        {"fclose", 1, EOF, "one\ntwo\n", false},
     };
     for (const Case &c : cases) {
         sim::reset();
         sim::fail(c.name, c.nth, ERROR_DISK_FULL);
-        FILE *f = win_fopen(kIni, "wt");
+        FILE *f = win_fopen(kIni, "wb");
         ASSERT_NE(f, nullptr);
         fputs("one\n", f);
         fprintf(f, "%s\n", "two");

@@ -1,42 +1,15 @@
-"""Every scenario by name."""
+"""Every scenario by name: each module's functions named scenario_NAME, in the modules' order."""
 
-from .console import (scenario_no_terminal_clean, scenario_no_terminal_infected,
-                      scenario_redirected_output)
-from .removal import (scenario_answer_no, scenario_clean_machine, scenario_dl_class_link,
-                      scenario_file_attributes, scenario_file_only, scenario_full_infection_9x,
-                      scenario_full_infection_nt, scenario_links_only, scenario_long_values)
-from .restart import (scenario_cut_between_renames_9x, scenario_file_in_use_9x, scenario_file_in_use_nt,
-                      scenario_other_wininit_new_9x, scenario_rename_in_text_9x, scenario_unscheduled_9x,
-                      scenario_unscheduled_nt)
-from .shield import (scenario_shield_answer_no, scenario_shield_clean_machine,
-                     scenario_shield_no_state, scenario_shield_refuses, scenario_shield_restart,
-                     scenario_shield_rights_failure)
+from . import console, removal, restart, shield
+
+PREFIX = "scenario_"
 
 
-SCENARIOS = {
-    "clean_machine": scenario_clean_machine,
-    "full_infection_nt": scenario_full_infection_nt,
-    "full_infection_9x": scenario_full_infection_9x,
-    "answer_no": scenario_answer_no,
-    "links_only": scenario_links_only,
-    "file_only": scenario_file_only,
-    "file_attributes": scenario_file_attributes,
-    "file_in_use_nt": scenario_file_in_use_nt,
-    "file_in_use_9x": scenario_file_in_use_9x,
-    "rename_in_text_9x": scenario_rename_in_text_9x,
-    "unscheduled_9x": scenario_unscheduled_9x,
-    "unscheduled_nt": scenario_unscheduled_nt,
-    "other_wininit_new_9x": scenario_other_wininit_new_9x,
-    "cut_between_renames_9x": scenario_cut_between_renames_9x,
-    "redirected_output": scenario_redirected_output,
-    "no_terminal_clean": scenario_no_terminal_clean,
-    "no_terminal_infected": scenario_no_terminal_infected,
-    "dl_class_link": scenario_dl_class_link,
-    "long_values": scenario_long_values,
-    "shield_clean_machine": scenario_shield_clean_machine,
-    "shield_answer_no": scenario_shield_answer_no,
-    "shield_rights_failure": scenario_shield_rights_failure,
-    "shield_refuses": scenario_shield_refuses,
-    "shield_no_state": scenario_shield_no_state,
-    "shield_restart": scenario_shield_restart,
-}
+def _scenarios(module):
+    return {name[len(PREFIX):]: fn for name, fn in vars(module).items()
+            if name.startswith(PREFIX) and callable(fn)}
+
+
+SCENARIOS = {}
+for _module in (removal, restart, console, shield):
+    SCENARIOS.update(_scenarios(_module))

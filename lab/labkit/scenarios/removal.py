@@ -1,16 +1,16 @@
 """Scenarios of a run to its end: nothing found, N, the links and the file removed."""
 
-from ..helpers import reg_link
+from ..helpers import reg_link, reg_names
 from ..machine import start_server
 from ..messages import BANNER, CONTINUE, FOUND, PARTS_FOUND, WORM_PARTLY, WORM_REMOVED
 from ..planting import file_attributes, plant, reg_string
 from ..snapshots import link_mask, reg_query
 from ..steps import answer_yes_and_finish, expect_planted, expect_repaired, run_clean_check
 from ..terminal import KEY_DOWN, KEY_ENTER, KEY_ESCAPE, KEY_UP
-from ..wine import wine, winpath
+from ..wine import host_path, wine, winpath
 from ..worm import (ALL_LINKS, DECOY_RUN, L_CLASSES_EXE, L_DL, L_MACHINE_EXE, L_RUN, L_RUNSERVICES,
-                    L_WININI, WININI_WINDOWS, WORM_EXE_COMMAND, WORM_PATH, WORM_RUN,
-                    WORM_RUNSERVICES)
+                    L_SYSTEMINI, L_WININI, WININI_WINDOWS, WORM_EXE_COMMAND, WORM_PATH, WORM_RUN,
+                    WORM_RUNSERVICES, WORM_SHELL)
 
 
 def scenario_clean_machine(sc):
@@ -174,4 +174,125 @@ def scenario_long_values(sc):
     sc.equal(after["Run"], {n: v for n, v in before["Run"].items() if n != WORM_RUN[0]},
              "Run: the worm's gone, the long ones kept")
     expect_repaired(sc, before, after, links)
+    run_clean_check(sc, "second-run")
+
+
+def plant_ini_entries(sc, run, shell=None):
+    """The worm's run= and shell= as plant() leaves them, then made run and shell."""
+    reg_file = sc.run_dir / "ini-entries.reg"
+    reg_file.write_bytes("\r\n".join([
+        "REGEDIT4", "", "[%s]" % WININI_WINDOWS.replace("HKCU", "HKEY_CURRENT_USER"),
+        '"run"=%s' % reg_string(run), ""]).encode("latin-1") + b"\r\n")
+    wine(["regedit", "/S", winpath(reg_file)], timeout=120)
+    if shell is not None:
+        ini = host_path(r"C:\windows\system.ini")
+        ini.write_bytes(ini.read_bytes().replace(b"shell=" + WORM_SHELL.encode(),
+                                                 b"shell=" + shell.encode()))
+
+
+def repaired_with_file(sc, links, before):
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    expect_repaired(sc, before, after, links)
+    run_clean_check(sc, "second-run")
+    return after
+
+
+# Entries far longer than 64 KiB: run= of 100,008 characters with the worm's name at
+# character 80,000 between two other programs, shell= of 200,000 with the marker at its end.
+LONG_RUN_WORM = "C:\\WINDOWS\\SYSTEM32\\" + "x" * 79967 + "TAVREL.EXE" + "y" * 19980
+LONG_RUN = " ".join((r"C:\av\av.exe", LONG_RUN_WORM, r"C:\tools\tray.exe"))
+LONG_SHELL = "Explorer.exe " + "C:\\SHELLS\\".ljust(199977, "s") + "TAVREL.EXE"
+
+
+def scenario_long_ini_entries(sc):
+    start_server()
+    links = L_WININI | L_SYSTEMINI
+    plant(sc.run_dir, links=links, worm="file")
+    plant_ini_entries(sc, LONG_RUN, LONG_SHELL)
+    sc.equal((len(LONG_RUN), LONG_RUN.find("TAVREL")), (100008, 80000),
+             "length of run= and where the worm's name is")
+    sc.equal((len(LONG_SHELL), LONG_SHELL.find("TAVREL")), (200000, 199990),
+             "length of shell= and where its marker is")
+    before = sc.snapshot("before")
+    sc.equal(before["WIN.INI run"], LONG_RUN, "run= planted whole")
+    expect_planted(sc, before, links, "file")
+    after = repaired_with_file(sc, links, before)
+    sc.equal(after["WIN.INI run"], r"C:\av\av.exe C:\tools\tray.exe", "run=: the two others kept")
+
+
+# run= shared with other programs: only the worm's item goes.
+SHARED_RUN = r"C:\av\av.exe C:\windows\tavrel.exe C:\tools\tray.exe"
+
+
+def scenario_shared_run_line(sc):
+    start_server()
+    plant(sc.run_dir, links=L_WININI, worm="file")
+    plant_ini_entries(sc, SHARED_RUN)
+    before = sc.snapshot("before")
+    sc.equal(before["WIN.INI run"], SHARED_RUN, "run= planted")
+    expect_planted(sc, before, L_WININI, "file")
+    after = repaired_with_file(sc, L_WININI, before)
+    sc.equal(after["WIN.INI run"], r"C:\av\av.exe C:\tools\tray.exe", "run=: av.exe and tray.exe in order")
+
+
+RUN_UNDER_HKLM = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+# The worm's values named beyond what the ANSI calls spell (a NUL inside, a CJK letter, e
+# with macron), beside other programs' values that those calls give the same names.
+EXACT_WORM_NAMES = ("Update%0000svc", "x%4E00", "Updat%0113")
+EXACT_OTHER_VALUES = (("Update", r"C:\other\update.exe"), ("x?", r"C:\other\x.exe"))
+
+
+def scenario_exact_value_names(sc):
+    """Only the worm's Run values go, by their exact names; the namesakes stay (NT mode)."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    for name, text in [(n, WORM_RUN[1]) for n in EXACT_WORM_NAMES] + list(EXACT_OTHER_VALUES):
+        sc.equal(reg_names(sc, "set", RUN_UNDER_HKLM, name, text), ["SET"], "value %s planted" % name)
+    names_before = reg_names(sc, "list", RUN_UNDER_HKLM)
+    sc.check(set(EXACT_WORM_NAMES) <= set(names_before), "planted names listed: %r" % names_before)
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    gone = set(EXACT_WORM_NAMES) | {WORM_RUN[0]}
+    sc.equal(reg_names(sc, "list", RUN_UNDER_HKLM), [n for n in names_before if n not in gone],
+             "Run: the worm's values gone by their exact names, the namesakes kept")
+    run_clean_check(sc, "second-run")
+
+
+def scenario_dl_fake_link(sc):
+    """.dl an ordinary key with subkeys and a REG_LINK value SymbolicLinkValue: no link, it goes."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    link_bytes = OTHER_CLASS_TARGET.encode("utf-16-le")
+    reg_file = sc.run_dir / "fake-link.reg"
+    reg_file.write_bytes("\r\n".join([
+        "REGEDIT4", "", r"[HKEY_CLASSES_ROOT\.dl]",
+        '"SymbolicLinkValue"=hex(6):' + ",".join("%02x" % b for b in link_bytes), ""]).encode("latin-1"))
+    wine(["regedit", "/S", winpath(reg_file)], timeout=120)
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "LINK " + OTHER_CLASS_TARGET, "the look-alike value planted")
+    before = sc.snapshot("before")
+    expect_planted(sc, before, ALL_LINKS, "file")
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"HKCR\.dl with its subtree")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    expect_repaired(sc, before, after, ALL_LINKS)
+    run_clean_check(sc, "second-run")
+
+
+def scenario_exact_key_names(sc):
+    """.dl with subkeys named beyond what the ANSI calls spell: the whole tree goes (NT mode)."""
+    start_server()
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    for name in ("x%4E00", "Updat%0113", "a%0000b"):
+        sc.equal(reg_names(sc, "key", DL_UNDER_HKLM, name), ["CREATED"], r"HKCR\.dl\%s planted" % name)
+    before = sc.snapshot("before")
+    expect_planted(sc, before, ALL_LINKS, "file")
+    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
+    after = sc.snapshot("after")
+    sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"HKCR\.dl with its subtree")
+    sc.equal(after["worm file"], None, "worm file deleted")
+    expect_repaired(sc, before, after, ALL_LINKS)
     run_clean_check(sc, "second-run")
