@@ -241,6 +241,17 @@ MUTANTS = [
      "deletion at boot named outside SysWOW64"),
     ("clean/worm_file.cpp", "return error == ERROR_FILE_NOT_FOUND ||", "return true ||",
      "any failure to read attributes taken as absence"),
+    # the exact names and the key tree's walk
+    ("clean/key_tree.cpp", "           type == REG_LINK &&\n", "", "an ordinary value named SymbolicLinkValue makes a link"),
+    ("clean/key_tree.cpp", "return ++bounds->deletions <= bounds->limit ? index : index + 1;", "return index;",
+     "a subkey back at once holds the walk"),
+    ("clean/key_tree.cpp", "attributes.attributes = NAME_CASE_INSENSITIVE | OPEN_LINK_ITSELF;",
+     "attributes.attributes = NAME_CASE_INSENSITIVE;", "a link below the key followed to its target"),
+    ("detect/exact_names.cpp", "                length == ansi_length && ", "                ",
+     "a longer exact name taken for the ANSI one"),
+    ("detect/exact_names.cpp", "counted.length = (WORD)name_bytes(name);", "counted.length = (WORD)(name_bytes(name) - 2);",
+     "value deleted by its name less one character"),
+    ("detect/exact_names.cpp", "attempt < NAME_READ_ATTEMPTS", "attempt < 1", "a name that grows between reads given up"),
 ]
 
 
