@@ -138,6 +138,7 @@ TEST_P(KeyTreeTest, WalkEndsWhateverTheTreeDoes)
     sim::keep_after_deletion(HKEY_CLASSES_ROOT, ".dl\\a", NULL);
     sim::create_key(HKEY_CLASSES_ROOT, ".dl\\c");
     sim::grow_at_each_read(HKEY_CLASSES_ROOT, ".dl\\c");
+    sim::create_key(HKEY_CLASSES_ROOT, ".dl\\d");
     std::string deep = ".dl\\b";
     for (int depth = 0; depth < 520; depth++)
         deep += "\\k";
@@ -147,6 +148,8 @@ TEST_P(KeyTreeTest, WalkEndsWhateverTheTreeDoes)
     EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, ".dl\\a"));
     EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, deep));
     EXPECT_EQ(nt, sim::key_exists(HKEY_CLASSES_ROOT, ".dl\\c"));
+    // The subkey that is back at once does not keep the walk from the ones behind it.
+    EXPECT_FALSE(sim::key_exists(HKEY_CLASSES_ROOT, ".dl\\d"));
     EXPECT_EQ(0, sim::open_keys());
 }
 
