@@ -252,6 +252,10 @@ MUTANTS = [
     ("detect/exact_names.cpp", "counted.length = (WORD)name_bytes(name);", "counted.length = (WORD)(name_bytes(name) - 2);",
      "value deleted by its name less one character"),
     ("detect/exact_names.cpp", "attempt < NAME_READ_ATTEMPTS", "attempt < 1", "a name that grows between reads given up"),
+    ("clean/key_tree.cpp", "return ++bounds->reads <= 2 * bounds->limit;", "return true;",
+     "a key that keeps growing holds the walk"),
+    ("clean/key_tree.cpp", "if (depth < KEY_TREE_DEPTH)", "if (depth <= KEY_TREE_DEPTH + 8)",
+     "the exact walk goes deeper than Windows nests keys"),
 ]
 
 
