@@ -9,15 +9,16 @@ from ..snapshots import link_mask, read_bytes
 from ..steps import (answer_yes_and_finish, expect_planted, expect_repaired, plant_held_worm,
                      restart_with_r, run_clean_check, set_version, tool_to_restart_prompt)
 from ..wine import host_path, wine
-from ..worm import ALL_LINKS, DECOY_RUN, RUN, WORM_PATH
+from ..worm import ALL_LINKS, DECOY_RUN, RUN, RUNSERVICES, WORM_PATH
 
 WOW64_VERSION = "win10"
 # Where the worm file is on the disk, and so what the boot-time deletion must name.
 WORM_ON_DISK = r"C:\windows\syswow64\FILES32.VXD"
 # Another program's file of the same name in the 64-bit system32: not the worm's.
 OTHER_64BIT_FILE = b"MZ a 64-bit program's own file"
-# A marked value only 64-bit programs see, beside other programs' values.
+# Marked values only 64-bit programs see, beside other programs' values.
 WORM_RUN64 = ("Moss64", r"C:\Windows\System32\TAVREL64.EXE")
+WORM_RUNSERVICES64 = ("Loader64", r"C:\Windows\System32\tavrel64.exe /service")
 
 
 def machine_up(sc):
@@ -62,36 +63,38 @@ def scenario_wow64_in_use(sc):
              "the 64-bit system32 file of the same name kept")
 
 
-def plant_run64(sc):
-    """The marked value and two harmless ones in the 64-bit view of Run, by the 64-bit reg."""
-    for name, data in [WORM_RUN64] + list(DECOY_RUN.items()):
-        wine(["reg", "add", RUN, "/v", name, "/d", data, "/f"], timeout=60, native=True)
+def plant_64bit_view(key, worm_value):
+    """A marked value and two harmless ones in the 64-bit view of a key, by the 64-bit reg."""
+    for name, data in [worm_value] + list(DECOY_RUN.items()):
+        wine(["reg", "add", key, "/v", name, "/d", data, "/f"], timeout=60, native=True)
 
 
-def run64_removed(sc, before, after):
-    want = {n: v for n, v in before["Run (64-bit)"].items() if n != WORM_RUN64[0]}
-    sc.check(WORM_RUN64[0] in before["Run (64-bit)"], "marked 64-bit Run value planted")
-    sc.equal(after["Run (64-bit)"], want, "64-bit Run values (only the worm's gone)")
+def removed_from_64bit_view(sc, before, after, label, worm_value):
+    want = {n: v for n, v in (before[label] or {}).items() if n != worm_value[0]}
+    sc.check(worm_value[0] in (before[label] or {}), "marked value planted in " + label)
+    sc.equal(after[label], want, label + " values (only the worm's gone)")
 
 
 def scenario_wow64_run64_value(sc):
-    """With the rest of the worm planted 32-bit."""
+    """With the rest of the worm planted 32-bit; RunServices too has a marked 64-bit value."""
     machine_up(sc)
     plant(sc.run_dir, links=ALL_LINKS, worm="file")
-    plant_run64(sc)
+    plant_64bit_view(RUN, WORM_RUN64)
+    plant_64bit_view(RUNSERVICES, WORM_RUNSERVICES64)
     before = sc.snapshot("before")
     answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
     after = sc.snapshot("after")
-    run64_removed(sc, before, after)
-    expect_repaired(sc, before, after, ALL_LINKS, skip={"Run (64-bit)"})
+    removed_from_64bit_view(sc, before, after, "Run (64-bit)", WORM_RUN64)
+    removed_from_64bit_view(sc, before, after, "RunServices (64-bit)", WORM_RUNSERVICES64)
+    expect_repaired(sc, before, after, ALL_LINKS, skip={"Run (64-bit)", "RunServices (64-bit)"})
 
 
 def scenario_wow64_run64_alone(sc):
     """The 64-bit Run value is the only part of the worm."""
     machine_up(sc)
-    plant_run64(sc)
+    plant_64bit_view(RUN, WORM_RUN64)
     before = sc.snapshot("before")
     answer_yes_and_finish(sc, sc.program("tool"), PARTS_FOUND, WORM_PARTLY)
     after = sc.snapshot("after")
-    run64_removed(sc, before, after)
+    removed_from_64bit_view(sc, before, after, "Run (64-bit)", WORM_RUN64)
     sc.unchanged(before, after, "outside the 64-bit Run key", skip={"Run (64-bit)"})
