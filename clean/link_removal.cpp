@@ -40,7 +40,7 @@ static bool repair_command(const worm_link &link)
 static bool remove_run_values(const worm_link &link)
 {
     HKEY key;
-    if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS | link.view, &key) != ERROR_SUCCESS)
         return false;
     value_walk walk;
     begin_value_walk(&walk, key, link.needle);

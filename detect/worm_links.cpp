@@ -1,25 +1,35 @@
 #include "detect/worm_links.h"
 
+#include "detect/wow64.h"
+
 #define CLASS_COMMAND_KEY "exefile\\shell\\open\\command"
 #define CURRENT_VERSION_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
 
+// Run and RunServices have a view for each kind of program on 64-bit Windows. The classes
+// keys are shared by both views (reflected between them on Windows before 7), and WIN.INI
+// and SYSTEM.INI are not redirected. Only value rows may carry a view: RegDeleteKeyA, which
+// removes a class key, cannot choose one.
 const worm_link WORM_LINKS[] = {
     {LINK_MACHINE_EXE_COMMAND, LINK_KIND_COMMAND, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
-     "Software\\CLASSES\\" CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME},
+     "Software\\CLASSES\\" CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME, 0},
     {LINK_RUNSERVICES, LINK_KIND_RUN_VALUES, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
-     CURRENT_VERSION_KEY "\\RunServices", NULL, NULL, NULL, NULL, WORM_MARKER},
+     CURRENT_VERSION_KEY "\\RunServices", NULL, NULL, NULL, NULL, WORM_MARKER, 0},
+    {LINK_RUNSERVICES, LINK_KIND_RUN_VALUES, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
+     CURRENT_VERSION_KEY "\\RunServices", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_64KEY},
     {LINK_RUN, LINK_KIND_RUN_VALUES, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
-     CURRENT_VERSION_KEY "\\Run", NULL, NULL, NULL, NULL, WORM_MARKER},
+     CURRENT_VERSION_KEY "\\Run", NULL, NULL, NULL, NULL, WORM_MARKER, 0},
+    {LINK_RUN, LINK_KIND_RUN_VALUES, HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE,
+     CURRENT_VERSION_KEY "\\Run", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_64KEY},
     {LINK_DL_CLASS, LINK_KIND_CLASS_KEY, HKEY_CLASSES_ROOT, HKEY_CLASSES_ROOT, ".dl", NULL, NULL,
-     NULL, NULL, NULL},
+     NULL, NULL, NULL, 0},
     // Seen through the classes root, repaired directly under the machine root: on the usual
     // layout the first row already repairs the same value.
     {LINK_CLASSES_EXE_COMMAND, LINK_KIND_COMMAND, HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE,
-     CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME},
+     CLASS_COMMAND_KEY, NULL, NULL, NULL, NULL, WORM_FILE_NAME, 0},
     {LINK_WININI_RUN, LINK_KIND_INI, NULL, NULL, NULL, "WIN.INI", "windows", "run", "",
-     WORM_MARKER},
+     WORM_MARKER, 0},
     {LINK_SYSINI_SHELL, LINK_KIND_INI, NULL, NULL, NULL, "SYSTEM.INI", "boot", "shell",
-     "Explorer.exe", WORM_MARKER},
+     "Explorer.exe", WORM_MARKER, 0},
 };
 
 const size_t WORM_LINK_COUNT = sizeof WORM_LINKS / sizeof WORM_LINKS[0];
@@ -42,14 +52,28 @@ static bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, cha
     return length > 0 && length < INI_PATH_SIZE;
 }
 
+// Whether the rows of a 64-bit view are looked at: the question is asked once per walk, at
+// the first such row; without WoW64 those rows cost nothing more, not one registry call.
+static bool view_exists(const worm_link &link, int *wow64)
+{
+    if (link.view == 0)
+        return true;
+    if (*wow64 < 0)
+        *wow64 = running_under_wow64() ? 1 : 0;
+    return *wow64 == 1;
+}
+
 worm_link_mask walk_worm_links(const link_steps &steps)
 {
     worm_link_mask mask = 0;
     char dir[WINDOWS_DIR_SIZE];
     char path[INI_PATH_SIZE];
     bool dir_asked = false;
+    int wow64 = -1;
     for (size_t i = 0; i < WORM_LINK_COUNT; i++) {
         const worm_link &link = WORM_LINKS[i];
+        if (!view_exists(link, &wow64))
+            continue;
         bool hit = false;
         switch (link.kind) {
         case LINK_KIND_COMMAND: hit = steps.command(link); break;
@@ -79,7 +103,7 @@ static bool absent(LONG result)
 // Opens the link's key for reading; when it does not open, *seen tells whether that counts.
 static bool open_link_key(const worm_link &link, bool strict, HKEY *key, bool *seen)
 {
-    LONG result = RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ, key);
+    LONG result = RegOpenKeyExA(link.probe_root, link.key_path, 0, KEY_READ | link.view, key);
     *seen = result != ERROR_SUCCESS && strict && !absent(result);
     return result == ERROR_SUCCESS;
 }

@@ -45,9 +45,13 @@ struct worm_link {
     const char *ini_key;
     const char *clean_text;  // what an infected ini entry becomes
     const char *needle;      // upper-case text that marks the link
+    // KEY_WOW64_64KEY: the 64-bit view of a key that WoW64 gives a 32-bit view of its own,
+    // looked at only under WoW64; 0: the key as the tool sees it by default.
+    REGSAM view;
 };
 
-// In probe order; the removal walks it in the same order.
+// In probe order; the removal walks it in the same order. Under WoW64 a redirected key's
+// two views are one link: its rows share the bit.
 extern const worm_link WORM_LINKS[];
 extern const size_t WORM_LINK_COUNT;
 
@@ -62,9 +66,11 @@ struct link_steps {
     bool unnamed_ini_counts;
 };
 
-// Walks the table in order and returns the mask of the links whose step said true. The
-// Windows directory is asked for once, at the first ini link; when it cannot be had, or a
-// path would not fit, the ini links are not looked at.
+// Walks the table in order and returns the mask of the links whose step said true for one
+// of their rows. The Windows directory is asked for once, at the first ini link; when it
+// cannot be had, or a path would not fit, the ini links are not looked at. Whether the tool
+// runs under WoW64 is asked once, at the first row of a 64-bit view; elsewhere such rows
+// are passed over.
 worm_link_mask walk_worm_links(const link_steps &steps);
 
 // Reads the link's ini entry whole and tells whether it is non-empty and carries the needle.

@@ -1,6 +1,7 @@
 #include "frontend/removal_flow.h"
 
 #include "clean/boot_delete.h"
+#include "clean/boot_path.h"
 #include "clean/link_removal.h"
 #include "clean/restart.h"
 #include "clean/worm_file.h"
@@ -31,12 +32,13 @@ static bool user_agrees(void)
 }
 
 // The file could not be deleted now: Windows deletes it at the next start, which the user
-// starts with R. The restart is asked for even when the deletion could not be arranged:
+// starts with R; under WoW64 it is named where that start finds it. The restart is asked for even when the deletion could not be arranged:
 // the running worm stops and its links are gone, and the user is told to come back.
 // Never returns.
 [[noreturn]] static void restart_to_finish(void)
 {
-    if (!schedule_delete_at_boot(worm_path, NULL))
+    char boot_path[BOOT_PATH_SIZE];
+    if (!schedule_delete_at_boot(path_seen_at_boot(worm_path, boot_path), NULL))
         puts(MSG_NOT_SCHEDULED);
     puts(MSG_MUST_RESTART);
     puts(MSG_PRESS_R);

@@ -33,6 +33,16 @@ void set_family(Family family);
 // call fail (return 0). The directory itself is created on the host.
 void set_windows_dir(const std::string &path);
 void set_system_dir(const std::string &path);
+// A 64-bit machine on which the tool runs under WoW64 (NT family): IsWow64Process answers
+// TRUE, GetSystemWow64DirectoryA the Windows directory + "\SysWOW64" (created on the host;
+// on a 32-bit machine it fails with ERROR_CALL_NOT_IMPLEMENTED), GetSystemDirectoryA still
+// the system directory, whose files the tool's file calls then reach in SysWOW64 (the
+// controls below name the files themselves). RegOpenKeyExA from HKEY_LOCAL_MACHINE sees
+// Software\X as Software\Wow6432Node\X unless the access holds KEY_WOW64_64KEY;
+// Software\Classes is shared by both views, and the controls name the keys themselves.
+// The 32-bit Run key is there, empty. MoveFileExA with DELAY_UNTIL_REBOOT notes the path as
+// it was given.
+void set_64bit_machine();
 
 // ---- Registry. Paths are relative to a root (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT,
 // HKEY_CURRENT_USER) and compared without regard to case. A null name is the default value.

@@ -53,6 +53,8 @@ typedef intptr_t (*FARPROC)(void);
 #define KEY_READ 0x20019u
 #define KEY_WRITE 0x20006u
 #define KEY_ALL_ACCESS 0xF003Fu
+#define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
 #define REG_NONE 0u
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u
@@ -242,7 +244,8 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES sta
                            DWORD buffer_size, PTOKEN_PRIVILEGES previous, PDWORD return_size);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
 // Modules: USER32 can be loaded, with its ExitWindowsEx; ntdll (NT family only) is there,
-// with its NtDeleteKey.
+// with its NtDeleteKey; KERNEL32 is there, with IsWow64Process and GetSystemWow64DirectoryA
+// on the NT family.
 HMODULE LoadLibraryA(LPCSTR name);
 HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);

@@ -147,14 +147,18 @@ TEST_F(LinkRemovalTest, UnmarkedEntriesAreNeverWritten)
 
 TEST_F(LinkRemovalTest, ExpandableCommandIsRepairedWithItsType)
 {
-    sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL,
-                  "%SystemRoot%\\SYSTEM32\\FILES32.VXD \"%1\" %*", REG_EXPAND_SZ);
-    EXPECT_EQ(LINK_MACHINE_EXE_COMMAND, remove_worm_links());
-    DWORD type = 0;
-    std::string data;
-    ASSERT_TRUE(sim::get_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, &type, &data));
-    EXPECT_EQ(REG_EXPAND_SZ, type);
-    EXPECT_EQ(std::string("\"%1\" %*", 8), data);
+    // An expandable command stays expandable; any other type becomes a runnable REG_SZ.
+    const DWORD types[][2] = {{REG_EXPAND_SZ, REG_EXPAND_SZ}, {REG_BINARY, REG_SZ}};
+    for (const auto &t : types) {
+        sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL,
+                      "%SystemRoot%\\SYSTEM32\\FILES32.VXD \"%1\" %*", t[0]);
+        EXPECT_EQ(LINK_MACHINE_EXE_COMMAND, remove_worm_links());
+        DWORD type = 0;
+        std::string data;
+        ASSERT_TRUE(sim::get_value(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, &type, &data));
+        EXPECT_EQ(t[1], type) << t[0];
+        EXPECT_EQ(std::string("\"%1\" %*", 8), data);
+    }
 }
 
 TEST_F(LinkRemovalTest, CommandDirectlyUnderTheMachineRootSetsItsOwnBit)

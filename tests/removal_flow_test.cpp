@@ -334,4 +334,60 @@ TEST_F(FlowTest, OverlongSystemDirectoryGivesACutPath)
     EXPECT_EQ(0, strncmp(worm_path, (dir + "\\FILES32").c_str(), 259));
 }
 
+// A 64-bit machine: the worm planted as a 32-bit program plants it (the file in SysWOW64,
+// Run and RunServices in the 32-bit view), or not at all, and a marked value in the 64-bit Run.
+#define SYSWOW_PATH WIN_DIR "\\SysWOW64\\FILES32.VXD"
+#define RUN_32 "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"
+#define RUNSERVICES_32 "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices"
+
+void plant_64bit_machine(bool worm_32bit, bool in_use)
+{
+    sim::set_64bit_machine();
+    plant_clean_ini_files();
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Tavrel64", "C:\\WINDOWS\\SYSTEM32\\tavrel.exe");
+    if (!worm_32bit)
+        return;
+    sim::write_file(SYSWOW_PATH, "MZ worm body");
+    sim::hold_in_use(SYSWOW_PATH, in_use);
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_32, "SysTask", "C:\\WINDOWS\\SYSTEM32\\Tavrel32.exe -s");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_32, "SysTask", "tavrel32.exe");
+    plant_links(LINK_MACHINE_EXE_COMMAND | LINK_DL_CLASS | LINK_WININI_RUN | LINK_SYSINI_SHELL);
+}
+
+TEST_F(FlowTest, Wow64BothRunViewsAreCleaned)
+{
+    struct {
+        bool worm_32bit;
+        const char *found_line;
+        const char *file_line;
+    } cases[] = {
+        {true, "worm Tavrel_Moss found.", "Worm Tavrel_Moss successfully removed."},
+        {false, "Only parts of worm Tavrel_Moss found.", "Worm Tavrel_Moss partialy removed."},
+    };
+    for (const auto &c : cases) {
+        sim::reset();
+        reset_tool_state();
+        plant_64bit_machine(c.worm_32bit, false);
+        sim::press_key('y');
+        sim::press_key(' ');
+        EXPECT_EQ(0, run_tool().code) << c.found_line;
+        EXPECT_EQ(lines({MSG_BANNER, c.found_line, "Continue with removing(Y/N)?", "Removing...",
+                         "Registry/.ini links successfully removed.", c.file_line, "Press any key to exit . . ."}),
+                  sim::out());
+        for (const char *key : {RUN_KEY, RUN_32, RUNSERVICES_32})
+            EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, key).size()) << key;
+        EXPECT_FALSE(sim::exists(SYSWOW_PATH));
+    }
+}
+
+TEST_F(FlowTest, Wow64FileInUseIsNamedWhereTheBootFindsIt)
+{
+    plant_64bit_machine(true, true);
+    sim::press_key('y');
+    sim::press_key('r');
+    EXPECT_EQ(sim::Outcome::IDLE, run_tool().kind);
+    ASSERT_EQ(1u, sim::pending_renames().size());
+    EXPECT_EQ(SYSWOW_PATH, sim::pending_renames()[0].from);
+}
+
 }  // namespace

@@ -21,7 +21,7 @@ BOOL fail_with(DWORD error) {
 
 // A path that names an existing file or folder; the last error says why not.
 bool existing(LPCSTR path, std::string *key, Node *node) {
-    if (!path || !normalize(path, key)) {
+    if (!path || !program_path(path, key)) {
         set_last_error(ERROR_PATH_NOT_FOUND);
         return false;
     }
@@ -47,7 +47,7 @@ BOOL move_now(LPCSTR from, LPCSTR to, bool replace) {
     std::string from_key, to_key;
     Node from_node;
     if (!existing(from, &from_key, &from_node)) return FALSE;
-    if (!to || !normalize(to, &to_key)) return fail_with(ERROR_PATH_NOT_FOUND);
+    if (!to || !program_path(to, &to_key)) return fail_with(ERROR_PATH_NOT_FOUND);
     const Node to_node = node_of(to_key);
     if (to_node == Node::NO_PARENT) return fail_with(ERROR_PATH_NOT_FOUND);
     if (in_use(from_key)) return fail_with(ERROR_SHARING_VIOLATION);

@@ -116,6 +116,9 @@ HKEY new_key_handle(const KeyPtr &key, REGSAM access);
 LONG nt_delete_key(HANDLE key);
 int key_handle_number(HKEY key);  // N of hkey#N; 0 for anything else
 void install_default_registry();
+// The path that RegOpenKeyExA opens under root: on a 64-bit machine HKLM\Software outside
+// its shared Classes is seen through Wow6432Node unless desired holds KEY_WOW64_64KEY.
+std::string registry_view(HKEY root, const char *sub_key, REGSAM desired);
 
 // ---- Files (sim_paths.cpp, sim_files.cpp). A "key" here is a normalised Windows path: lower case,
 // drive letter, backslashes, no . or .. parts ("c:\windows\win.ini").
@@ -140,6 +143,9 @@ DWORD missing_error(Node node);
 bool read_host(const std::string &key, std::string *bytes);
 bool write_host(const std::string &key, const std::string &bytes);
 void forget_attributes(const std::string &key);
+// The key that a path the tool names reaches: normalize(), and on a 64-bit machine the
+// system directory and everything below it are the SysWOW64 ones.
+bool program_path(const std::string &windows_path, std::string *key);
 std::string make_host_root();
 void remove_host_root(const std::string &root);
 
@@ -203,10 +209,15 @@ struct Shield {
 };
 HANDLE open_shield(DWORD disposition);
 
+// ---- KERNEL32's WoW64 calls, found through GetProcAddress (sim_wow64.cpp).
+BOOL is_wow64_process(HANDLE process, BOOL *wow64);
+UINT get_system_wow64_directory(LPSTR buffer, UINT size);
+
 // ---- Version, privileges, shutdown (sim_system.cpp).
 struct System {
     Family family = FAMILY_NT;
     DWORD last_error = 0;
+    bool wow64 = false;              // a 64-bit machine: the tool runs under WoW64
     bool privilege_held = true;      // the user may shut the machine down
     bool privilege_enabled = false;  // enabled in the process token
     bool restart_requested = false;

@@ -1,5 +1,6 @@
 // Modules the tool looks into at run time: USER32, loaded for ExitWindowsEx when the restart
-// comes, and ntdll, for NtDeleteKey. The 9x family loads no ntdll into a process.
+// comes, ntdll, for NtDeleteKey, and KERNEL32, for its WoW64 calls. The 9x family loads no
+// ntdll into a process, and its KERNEL32 has no WoW64 calls.
 #include "platform/sim/sim_internal.h"
 
 using namespace sim::detail;
@@ -9,6 +10,7 @@ namespace {
 // Where a 32-bit Windows would map them; any values that are no other handle serve.
 const HMODULE kUser32 = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x77D40000u));
 const HMODULE kNtdll = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C900000u));
+const HMODULE kKernel32 = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C800000u));
 
 // Windows adds ".dll" to a name without an extension.
 bool names_user32(const char *name) {
@@ -30,6 +32,7 @@ HMODULE LoadLibraryA(LPCSTR name) {
 
 HMODULE GetModuleHandleA(LPCSTR name) {
     if (auto fault = record("GetModuleHandleA", Args().text(name))) return module_failed(*fault);
+    if (name && same_name(name, "kernel32.dll")) return kKernel32;
     if (!name || !same_name(name, "ntdll.dll") || machine().system.family != sim::FAMILY_NT)
         return module_failed(ERROR_MOD_NOT_FOUND);
     return kNtdll;
@@ -41,6 +44,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         args.raw("user32.dll");
     else if (module == kNtdll)
         args.raw("ntdll");
+    else if (module == kKernel32)
+        args.raw("kernel32.dll");
     else
         args.hex(reinterpret_cast<uintptr_t>(module));
     // A name below 0x10000 is an ordinal, not a pointer.
@@ -53,7 +58,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         set_last_error(*fault);
         return nullptr;
     }
-    if (module != kUser32 && module != kNtdll) {
+    if (module != kUser32 && module != kNtdll && module != kKernel32) {
         set_last_error(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
@@ -63,6 +68,11 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&ExitWindowsEx));
     if (!ordinal && module == kNtdll && strcmp(name, "NtDeleteKey") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(nt_delete_key));
+    const bool nt_kernel32 = module == kKernel32 && machine().system.family == sim::FAMILY_NT;
+    if (!ordinal && nt_kernel32 && strcmp(name, "IsWow64Process") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(is_wow64_process));
+    if (!ordinal && nt_kernel32 && strcmp(name, "GetSystemWow64DirectoryA") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(get_system_wow64_directory));
     set_last_error(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

@@ -81,7 +81,7 @@ bool profile_key(LPCSTR path, std::string *key) {
     std::string full = path ? path : "win.ini";
     if (full.find_first_of("\\/") == std::string::npos)
         full = machine().files.windows_dir + "\\" + full;
-    return normalize(full, key);
+    return program_path(full, key);
 }
 
 bool load(const std::string &key, Lines *lines) {

@@ -107,7 +107,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKE
     if (LONG error = resolve(key, 0, &base)) return error;
     // The 9x family has no links; its option word is reserved.
     const bool open_link = nt_family() && (options & REG_OPTION_OPEN_LINK);
-    KeyPtr target = find_key(base, sub_key ? sub_key : "", open_link);
+    KeyPtr target = find_key(base, registry_view(key, sub_key, desired), open_link);
     if (!target) return ERROR_FILE_NOT_FOUND;
     if (denied(*target, desired)) return ERROR_ACCESS_DENIED;
     *result = new_key_handle(target, desired);

@@ -226,7 +226,7 @@ FILE *sim_fopen(const char *path, const char *mode) {
     OpenMode how;
     std::string key;
     if (!path || !mode || !parse_mode(mode, &how)) return fail_open(ERROR_INVALID_PARAMETER);
-    if (!normalize(path, &key)) return fail_open(ERROR_PATH_NOT_FOUND);
+    if (!program_path(path, &key)) return fail_open(ERROR_PATH_NOT_FOUND);
     if (DWORD error = open_error(key, how)) return fail_open(error);
     const bool created = node_of(key) == Node::MISSING;
     const int fd = ::open(host_of(key).c_str(), how.flags | O_CLOEXEC, 0644);

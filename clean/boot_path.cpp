@@ -1,0 +1,54 @@
+#include "clean/boot_path.h"
+
+#include "detect/wow64.h"
+#include "platform/win.h"
+
+typedef UINT(WINAPI *get_system_wow64_directory_fn)(LPSTR buffer, UINT size);
+
+// The length of dir when path starts with it, in any letter case, followed by a backslash;
+// 0 otherwise.
+static size_t dir_prefix(const char *path, const char *dir)
+{
+    size_t at = 0;
+    for (; dir[at] != '\0'; at++) {
+        char a = path[at], b = dir[at];
+        if (a >= 'a' && a <= 'z')
+            a = (char)(a - ('a' - 'A'));
+        if (b >= 'a' && b <= 'z')
+            b = (char)(b - ('a' - 'A'));
+        if (a != b)
+            return 0;
+    }
+    return path[at] == '\\' ? at : 0;
+}
+
+// The SysWOW64 directory; false when it cannot be had whole.
+static bool wow64_directory(char *dir)
+{
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (kernel32 == NULL)
+        return false;
+    // Through void (*)(void), which the compiler takes as matching every function type.
+    get_system_wow64_directory_fn get_dir = (get_system_wow64_directory_fn)(void (*)(void))GetProcAddress(
+        kernel32, "GetSystemWow64DirectoryA");
+    if (get_dir == NULL)
+        return false;
+    UINT length = get_dir(dir, BOOT_PATH_SIZE);
+    return length != 0 && length < BOOT_PATH_SIZE;
+}
+
+const char *path_seen_at_boot(const char *path, char *out)
+{
+    if (!running_under_wow64())
+        return path;
+    char system_dir[BOOT_PATH_SIZE];
+    UINT length = GetSystemDirectoryA(system_dir, BOOT_PATH_SIZE);
+    if (length == 0 || length >= BOOT_PATH_SIZE)
+        return path;
+    size_t rest = dir_prefix(path, system_dir);
+    char wow64_dir[BOOT_PATH_SIZE];
+    if (rest == 0 || !wow64_directory(wow64_dir))
+        return path;
+    int written = snprintf(out, BOOT_PATH_SIZE, "%s%s", wow64_dir, path + rest);
+    return written > 0 && written < BOOT_PATH_SIZE ? out : path;
+}

@@ -1,0 +1,14 @@
+// The name under which a file that the tool sees is found by what Windows does at boot.
+#ifndef CLEAN_BOOT_PATH_H
+#define CLEAN_BOOT_PATH_H
+
+#define BOOT_PATH_SIZE 260
+
+// Under WoW64 the tool's calls on the system directory reach SysWOW64, but a deletion
+// arranged for the boot keeps the name as given and is carried out on the 64-bit system
+// directory: a path in the system directory (as GetSystemDirectoryA names it, in any letter
+// case) becomes the same path in SysWOW64, written into out (BOOT_PATH_SIZE bytes), which
+// is returned. Anywhere else, without WoW64, or when a step fails: path itself.
+const char *path_seen_at_boot(const char *path, char *out);
+
+#endif
