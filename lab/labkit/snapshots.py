@@ -53,7 +53,11 @@ def read_bytes(windows_path, native=False):
         return None
     if p.is_dir():
         return "<directory>"
-    return p.read_bytes()
+    try:
+        return p.read_bytes()
+    except FileNotFoundError:
+        # Deleted between the look and the read: the restart's deletion is not waited for.
+        return None
 
 
 def parse_ini(data):
