@@ -7,6 +7,10 @@
     lab.py demo [--clean]              plant the worm (or not), run the tool in your own terminal
     lab.py teardown                    end the lab's wineserver and anything left of it
 
+setup, run and teardown take --machine: 1 (the 32-bit machine, the default), 2 (a copy of it,
+so that two scenarios can run at once) or wow64 (a 64-bit Windows; the wow64.* scenarios run
+there whatever is given).
+
 Everything lives under build/lab; ~/.wine is never used. Standard library only. The lab itself
 is the package labkit beside this file; this is its command line.
 """
@@ -28,6 +32,7 @@ from labkit.snapshots import reg_query  # noqa: F401
 from labkit.terminal import Program  # noqa: F401
 from labkit.wine import (REPO, RUNS, TOOL_EXE, LabFailure, check_i386, host_path,  # noqa: F401
                          stop_everything, wine, wine_env, winpath)
+from labkit.wine import LabMachine
 from labkit.worm import ALL_LINKS, WININIT_PATH, WORM_PATH  # noqa: F401
 
 
@@ -37,15 +42,18 @@ def main():
     sub = parser.add_subparsers(dest="command", required=True)
     p = sub.add_parser("setup")
     p.add_argument("--force", action="store_true", help="make a new prefix even if one is saved")
+    p.add_argument("--machine", choices=LabMachine.NAMES, default="1")
     p.set_defaults(fn=cmd_setup)
     p = sub.add_parser("run")
     p.add_argument("name")
     p.add_argument("--exe-dir", default=str(DEFAULT_EXE_DIR))
     p.add_argument("--budget", type=int, default=280, help="seconds before the run is stopped")
+    p.add_argument("--machine", choices=LabMachine.NAMES)
     p.set_defaults(fn=cmd_run)
     p = sub.add_parser("list")
     p.set_defaults(fn=lambda a: print("\n".join(SCENARIOS)) or 0)
     p = sub.add_parser("teardown")
+    p.add_argument("--machine", choices=LabMachine.NAMES, default="1")
     p.set_defaults(fn=cmd_teardown)
     p = sub.add_parser("demo")
     p.add_argument("--clean", action="store_true", help="run on a machine without the worm")

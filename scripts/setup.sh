@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on a fresh Debian machine, when missing:
 # host compilers, GoogleTest, valgrind, clang (sanitizers, libFuzzer), clang-tidy and
 # cppcheck, the mingw-w64 i686 cross compiler, and Wine with
-# 32-bit support, which on a kernel that runs no 32-bit programs needs qemu's emulator too.
+# 32-bit support, which on a kernel that runs no 32-bit programs needs qemu's emulator too,
+# and with 64-bit support (wine64) for the lab's 64-bit Windows machine.
 # A second run installs nothing and asks apt for nothing.
 # With TAVREL_SKIP_LAB set, Wine and the emulator are left out (the lab will not run).
 # No -e: each step checks its own result and says what failed.
@@ -30,6 +31,7 @@ have cppcheck || need+=(cppcheck)
 if [ -z "${TAVREL_SKIP_LAB:-}" ]; then
   have wine || need+=(wine)
   installed wine32:i386 || need+=(wine32:i386)
+  installed wine64 || need+=(wine64)
 fi
 
 if [ ${#need[@]} -gt 0 ]; then

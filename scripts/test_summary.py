@@ -11,7 +11,11 @@ import os
 import sys
 import xml.etree.ElementTree as ET
 
-LAB_FIXTURES = ("lab.setup", "lab.teardown")
+LAB_FIXTURES = ("lab.setup", "lab.teardown")   # of each lab machine: lab.setup, lab.setup.2...
+
+
+def is_fixture(name):
+    return any(name == f or name.startswith(f + ".") for f in LAB_FIXTURES)
 
 
 def outcome(case):
@@ -41,7 +45,7 @@ def main():
         return 1
     host = [c for c in cases if not c.get("name", "").startswith("lab.")]
     lab = [c for c in cases if c.get("name", "").startswith("lab.")
-           and c.get("name") not in LAB_FIXTURES]
+           and not is_fixture(c.get("name"))]
     count = lambda group, what: sum(1 for c in group if outcome(c) == what)
 
     print()

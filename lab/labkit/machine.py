@@ -1,5 +1,5 @@
 """The lab machine: its Wine prefix, made once and saved clean, reset before each scenario,
-its persistent wineserver, and the lock that lets one lab run at a time."""
+its persistent wineserver, and the lock that lets one scenario at a time use it."""
 
 import fcntl
 import shutil
@@ -7,27 +7,47 @@ import subprocess
 import time
 from pathlib import Path
 
-from .wine import (CLEAN, LAB, LAB_FORMAT, LOCK, PREFIX, STAMP, check_i386, run_cmd,
-                   stop_everything, wine_env)
+from .wine import LAB_FORMAT, MACHINE, WINE64, check_i386, run_cmd, stop_everything, wine_env
 
 
 def ensure_prefix(force=False):
     check_i386()
-    if not force and STAMP.exists() and STAMP.read_text() == stamp_text() \
-            and (PREFIX / "system.reg").exists():
+    if not force and MACHINE.stamp.exists() and MACHINE.stamp.read_text() == stamp_text() \
+            and (MACHINE.prefix / "system.reg").exists():
         return False
     stop_everything()
-    shutil.rmtree(PREFIX, ignore_errors=True)
-    shutil.rmtree(CLEAN, ignore_errors=True)
-    LAB.mkdir(parents=True, exist_ok=True)
+    shutil.rmtree(MACHINE.prefix, ignore_errors=True)
+    shutil.rmtree(MACHINE.clean, ignore_errors=True)
+    MACHINE.home.mkdir(parents=True, exist_ok=True)
     started = time.time()
-    run_cmd(["wine", "wineboot", "-i"], timeout=900)
-    # Let the boot's own programs finish so the registry on disk is complete.
-    run_cmd(["wineserver", "-w"], timeout=600, check=False)
-    stop_everything()
-    save_clean_state()
+    if MACHINE.name == "2":
+        copy_first_machine()
+    else:
+        run_cmd([WINE64 if MACHINE.wow64 else "wine", "wineboot", "-i"], timeout=900)
+        # Let the boot's own programs finish so the registry on disk is complete.
+        run_cmd(["wineserver", "-w"], timeout=600, check=False)
+        stop_everything()
+        save_clean_state()
     print("prefix created in %.0f s" % (time.time() - started))
     return True
+
+
+def copy_first_machine():
+    """The second 32-bit machine is the first one's clean state, copied: quicker than a
+    second Wine set-up. The first is made when missing, and is not in use meanwhile."""
+    mine = MACHINE.name
+    MACHINE.select("1")
+    try:
+        with LabLock():
+            ensure_prefix()
+            source_prefix, source_clean = MACHINE.prefix, MACHINE.clean
+            MACHINE.select(mine)
+            shutil.copytree(source_prefix, MACHINE.prefix, symlinks=True)
+            shutil.copytree(source_clean, MACHINE.clean)
+    finally:
+        MACHINE.select(mine)
+    # Whatever a scenario had left in the first machine goes with the reset.
+    reset_machine()
 
 
 def stamp_text():
@@ -35,24 +55,25 @@ def stamp_text():
     return "%s %s" % (LAB_FORMAT, r.stdout.decode().strip())
 
 
-# What a reset puts back, relative to the prefix; saved under CLEAN by file name.
+# What a reset puts back, relative to the prefix; saved in the clean folder by file name.
 SAVED_STATE = ("system.reg", "user.reg", "userdef.reg",
                "drive_c/windows/system.ini", "drive_c/windows/win.ini")
 
 
 def saved_state_files():
     """(live file, saved copy) pairs of the machine's saved state."""
-    return [(PREFIX / rel, CLEAN / Path(rel).name) for rel in SAVED_STATE]
+    return [(MACHINE.prefix / rel, MACHINE.clean / Path(rel).name) for rel in SAVED_STATE]
 
 
 def save_clean_state():
-    CLEAN.mkdir(parents=True)
+    MACHINE.clean.mkdir(parents=True)
     for live, saved in saved_state_files():
         if live.exists():
             shutil.copy2(live, saved)
-    listing = sorted(str(p.relative_to(PREFIX)) for p in (PREFIX / "drive_c").rglob("*"))
-    (CLEAN / "listing.txt").write_text("\n".join(listing) + "\n")
-    STAMP.write_text(stamp_text())
+    prefix = MACHINE.prefix
+    listing = sorted(str(p.relative_to(prefix)) for p in (prefix / "drive_c").rglob("*"))
+    (MACHINE.clean / "listing.txt").write_text("\n".join(listing) + "\n")
+    MACHINE.stamp.write_text(stamp_text())
 
 
 def reset_machine():
@@ -61,10 +82,11 @@ def reset_machine():
     for live, saved in saved_state_files():
         if saved.exists():
             shutil.copy2(saved, live)
-    keep = set((CLEAN / "listing.txt").read_text().split("\n"))
+    keep = set((MACHINE.clean / "listing.txt").read_text().split("\n"))
+    prefix = MACHINE.prefix
     # Deepest first, so a new directory is emptied before it goes.
-    for path in sorted((PREFIX / "drive_c").rglob("*"), key=lambda p: len(p.parts), reverse=True):
-        if str(path.relative_to(PREFIX)) in keep:
+    for path in sorted((prefix / "drive_c").rglob("*"), key=lambda p: len(p.parts), reverse=True):
+        if str(path.relative_to(prefix)) in keep:
             continue
         if path.is_dir() and not path.is_symlink():
             shutil.rmtree(path, ignore_errors=True)
@@ -81,9 +103,11 @@ def start_server():
 
 
 class LabLock:
+    """One scenario at a time on the selected machine."""
+
     def __enter__(self):
-        LAB.mkdir(parents=True, exist_ok=True)
-        self.f = open(LOCK, "w")
+        MACHINE.home.mkdir(parents=True, exist_ok=True)
+        self.f = open(MACHINE.lock, "w")
         fcntl.flock(self.f, fcntl.LOCK_EX)
         return self
 

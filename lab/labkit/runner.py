@@ -9,8 +9,8 @@ from pathlib import Path
 
 from .machine import LabLock, ensure_prefix, reset_machine
 from .scenario import Scenario
-from .scenarios import SCENARIOS
-from .wine import (DENY_EXE, HOLD_EXE, LabFailure, NoWine, PREFIX, REG_LINK_EXE, REG_NAMES_EXE, ScenarioTimeout,
+from .scenarios import SCENARIOS, machine_for
+from .wine import (DENY_EXE, HOLD_EXE, MACHINE, LabFailure, NoWine, REG_LINK_EXE, REG_NAMES_EXE, ScenarioTimeout,
                    SHIELD_CTL_EXE, SHIELD_DRIVER, TOOL_EXE, check_i386, kill_children,
                    prefix_processes, stop_everything)
 
@@ -38,6 +38,7 @@ def guarded(fn, budget):
 
 def needs_wine(cmd):
     def checked(args):
+        MACHINE.select(getattr(args, "machine", None) or "1")
         try:
             check_i386()
         except NoWine as e:
@@ -52,16 +53,26 @@ def cmd_setup(args):
     def go():
         with LabLock():
             created = ensure_prefix(force=args.force)
-            print("prefix %s at %s" % ("created" if created else "ready", PREFIX))
+            print("prefix %s at %s" % ("created" if created else "ready", MACHINE.prefix))
         return 0
     return guarded(go, 1500)
 
 
-@needs_wine
 def cmd_run(args):
     if args.name not in SCENARIOS:
         print("unknown scenario %s; known: %s" % (args.name, ", ".join(SCENARIOS)))
         return 2
+    # A 64-bit scenario runs on the 64-bit machine; the others on either 32-bit one.
+    wanted = machine_for(args.name, args.machine)
+    if wanted is None:
+        print("scenario %s cannot run on machine %s" % (args.name, args.machine))
+        return 2
+    args.machine = wanted
+    return run_scenario(args)
+
+
+@needs_wine
+def run_scenario(args):
     exe_dir = Path(args.exe_dir)
     for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE, REG_LINK_EXE, REG_NAMES_EXE, SHIELD_CTL_EXE, SHIELD_DRIVER):
         if not (exe_dir / exe).exists():
@@ -94,5 +105,6 @@ def cmd_run(args):
 
 
 def cmd_teardown(args):
+    MACHINE.select(args.machine or "1")
     stop_everything()
     return 0

@@ -1,16 +1,17 @@
 """Reading the lab machine as a program would: registry keys, files and ini entries, a
 snapshot of everything the tool may read or change, and the links that snapshot shows."""
 
-from .wine import LabFailure, host_path, wine
+from .wine import MACHINE, LabFailure, host_path, wine
 from .worm import (HKCR_DL, HKCR_EXEFILE, HKLM_EXEFILE, L_CLASSES_EXE, L_DL, L_MACHINE_EXE, L_RUN,
                    L_RUNSERVICES, L_SYSTEMINI, L_WININI, RUN, RUNSERVICES, SESSION_MANAGER,
                    WININIT_PATH, WININI_WINDOWS, WORM_PATH)
 
 
-def reg_query(key, recurse=False):
-    """Values of a key (name -> (type, data)) and its subkey lines, or None when the key is missing."""
+def reg_query(key, recurse=False, native=False):
+    """Values of a key (name -> (type, data)) and its subkey lines, or None when the key is missing.
+    native: as a 64-bit program sees it on the 64-bit machine; otherwise as the 32-bit tool does."""
     args = ["reg", "query", key] + (["/s"] if recurse else [])
-    rc, out, err = wine(args, timeout=60, check=False)
+    rc, out, err = wine(args, timeout=60, check=False, native=native)
     if rc != 0:
         if "unable to find" in (out + err).lower():
             return None
@@ -46,13 +47,17 @@ def default_value(query):
     return None
 
 
-def read_bytes(windows_path):
-    p = host_path(windows_path, must_exist=True)
+def read_bytes(windows_path, native=False):
+    p = host_path(windows_path, must_exist=True, native=native)
     if p is None:
         return None
     if p.is_dir():
         return "<directory>"
-    return p.read_bytes()
+    try:
+        return p.read_bytes()
+    except FileNotFoundError:
+        # Deleted between the look and the read: the restart's deletion is not waited for.
+        return None
 
 
 def parse_ini(data):
@@ -82,7 +87,7 @@ def ini_value(entries, section, key):
 
 def snapshot():
     """Everything the tool may read or change, read through Wine as a program would."""
-    return {
+    snap = {
         "machine exe command": default_value(reg_query(HKLM_EXEFILE)),
         "classes exe command": default_value(reg_query(HKCR_EXEFILE)),
         "RunServices": (reg_query(RUNSERVICES) or {}).get("values"),
@@ -97,6 +102,13 @@ def snapshot():
         "WININIT.NEW": read_bytes(r"C:\windows\WININIT.NEW"),
         "WININIT.OLD": read_bytes(r"C:\windows\WININIT.OLD"),
     }
+    if MACHINE.wow64:
+        # What WoW64 keeps apart for 64-bit programs: the other view of the Run keys, and
+        # their own system32.
+        snap["Run (64-bit)"] = (reg_query(RUN, native=True) or {}).get("values")
+        snap["RunServices (64-bit)"] = (reg_query(RUNSERVICES, native=True) or {}).get("values")
+        snap["worm file (64-bit system32)"] = read_bytes(WORM_PATH, native=True)
+    return snap
 
 
 def link_mask(snap):

@@ -6,7 +6,7 @@ from .messages import (BANNER, CONTINUE, EXITING, FOUND, LINKS_REMOVED, MUST_RES
                        PARTS_FOUND, PRESS_ANY, PRESS_R, REBOOT_1, REBOOT_2, REMOVING, WORM_REMOVED)
 from .planting import plant
 from .snapshots import link_mask, parse_ini, read_bytes, reg_query, value_data
-from .wine import TOOL_EXE, cpu_seconds, process_running, wait_until
+from .wine import TOOL_EXE, cpu_seconds, process_running, wait_until, wine
 from .worm import (ALL_LINKS, CLEAN_EXE_COMMAND, L_CLASSES_EXE, L_DL, L_MACHINE_EXE, L_RUN,
                    L_RUNSERVICES, L_SYSTEMINI, L_WININI, OLD_TMP_PATH, WININI_WINDOWS,
                    WORM_FILE_BYTES, WORM_PATH, WORM_RUN, WORM_RUNSERVICES)
@@ -22,8 +22,9 @@ def expect_planted(sc, snap, links, worm):
         sc.equal(snap["worm file"], None, "no worm file")
 
 
-def expect_repaired(sc, before, after, links):
-    """Each planted link repaired exactly as the tool promises; everything else as it was."""
+def expect_repaired(sc, before, after, links, skip=()):
+    """Each planted link repaired exactly as the tool promises; everything else (but skip)
+    as it was."""
     if links & (L_MACHINE_EXE | L_CLASSES_EXE):
         sc.equal(after["machine exe command"], CLEAN_EXE_COMMAND, "exefile command (HKLM)")
         sc.equal(after["classes exe command"], CLEAN_EXE_COMMAND, "exefile command (HKCR)")
@@ -48,7 +49,7 @@ def expect_repaired(sc, before, after, links):
     sc.equal(link_mask(after), 0, "links left after repair")
     sc.unchanged(before, after, "outside the links",
                  skip={"machine exe command", "classes exe command", "RunServices", "Run",
-                       ".dl class", "WIN.INI run", "SYSTEM.INI", "worm file"})
+                       ".dl class", "WIN.INI run", "SYSTEM.INI", "worm file"} | set(skip))
 
 
 def answer_yes_and_finish(sc, prog, found_line, final_line, key="y"):
@@ -79,11 +80,22 @@ def run_clean_check(sc, label):
     return prog
 
 
-def plant_held_worm(sc, version, wininit=None):
+def set_version(sc, version):
+    """The Windows version Wine imitates, set as winecfg sets it (the reset puts it back);
+    needs the scenario's server up."""
+    wine(["winecfg", "-v", version], timeout=120)
+    rc, out, _ = wine(["winecfg", "-v"], timeout=120)
+    sc.equal(out.strip(), version, "Windows version the machine imitates")
+
+
+def plant_held_worm(sc, version, wininit=None, winecfg=False):
     """All links and the worm file, which another program holds open; returns the
-    snapshot before and the holder."""
+    snapshot before and the holder. winecfg: the version set through winecfg."""
     start_server()
-    plant(sc.run_dir, links=ALL_LINKS, worm="file", version=version, wininit=wininit)
+    if winecfg:
+        set_version(sc, version)
+    plant(sc.run_dir, links=ALL_LINKS, worm="file", version=None if winecfg else version,
+          wininit=wininit)
     before = sc.snapshot("before")
     expect_planted(sc, before, ALL_LINKS, "file")
     return before, Holder(sc.exe_dir, WORM_PATH, sc.run_dir)

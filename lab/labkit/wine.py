@@ -12,12 +12,35 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 LAB = REPO / "build" / "lab"
-PREFIX = LAB / "prefix"
-CLEAN = LAB / "clean"                 # registry and ini files of the clean machine
 RUNS = LAB / "runs"                   # transcripts and generated files, per scenario
-LOCK = LAB / "lab.lock"
-STAMP = CLEAN / "stamp"
 LAB_FORMAT = "lab-prefix-3"           # bump when the saved clean state changes shape
+# Debian's `wine` always starts the 32-bit loader; a 64-bit machine's own programs (its
+# reg, regedit and wineboot, not the syswow64 ones) need the 64-bit loader named.
+WINE64 = "/usr/lib/wine/wine64"
+
+
+class LabMachine:
+    """The lab machine this process works on. Machine "1" is the 32-bit one in build/lab,
+    "2" a copy of it beside, so that two scenarios can run at once; "wow64" is a 64-bit
+    Windows, where the 32-bit tool runs under WoW64."""
+
+    NAMES = ("1", "2", "wow64")
+
+    def __init__(self):
+        self.select("1")
+
+    def select(self, name):
+        assert name in self.NAMES, name
+        self.name = name
+        self.wow64 = name == "wow64"
+        self.home = LAB if name == "1" else LAB / ("slot" + name if name.isdigit() else name)
+        self.prefix = self.home / "prefix"
+        self.clean = self.home / "clean"        # registry and ini files of the clean machine
+        self.lock = self.home / "lab.lock"
+        self.stamp = self.clean / "stamp"
+
+
+MACHINE = LabMachine()
 
 DEFAULT_EXE_DIR = REPO / "build" / "win32"
 TOOL_EXE = "tavrel_moss_remover.exe"
@@ -64,7 +87,7 @@ def kill_children():
 
 def prefix_processes():
     """Pids of processes that run in the lab's prefix (found by WINEPREFIX in their environment)."""
-    mine = ("WINEPREFIX=" + str(PREFIX)).encode()
+    mine = ("WINEPREFIX=" + str(MACHINE.prefix)).encode()
     pids = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit() or int(entry) == os.getpid():
@@ -81,7 +104,8 @@ def prefix_processes():
 def wine_env(extra=None):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER", "WINESERVER")}
-    env.update(WINEPREFIX=str(PREFIX), WINEARCH="win32", WINEDEBUG="-all",
+    env.update(WINEPREFIX=str(MACHINE.prefix), WINEARCH="win64" if MACHINE.wow64 else "win32",
+               WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.setdefault("TERM", "xterm")
     if extra:
@@ -94,11 +118,15 @@ def winpath(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-def host_path(windows_path, must_exist=False):
-    """The host path of a C: path, matching each part without regard to case as Wine does."""
+def host_path(windows_path, must_exist=False, native=False):
+    """The host path of a C: path as the 32-bit tool sees it, matching each part without regard
+    to case as Wine does. On the 64-bit machine WoW64 shows such a program syswow64 where it
+    names system32; native: the 64-bit programs' own system32 instead."""
     parts = windows_path.replace("/", "\\").split("\\")
     assert parts[0].upper() == "C:", windows_path
-    here = PREFIX / "drive_c"
+    if MACHINE.wow64 and not native and [p.lower() for p in parts[1:3]] == ["windows", "system32"]:
+        parts[2] = "syswow64"
+    here = MACHINE.prefix / "drive_c"
     for part in parts[1:]:
         match = None
         if here.is_dir():
@@ -136,8 +164,10 @@ def run_cmd(argv, timeout, env=None, check=True, stdin=subprocess.DEVNULL):
     return proc.returncode, out, err
 
 
-def wine(args, timeout=60, check=True):
-    return run_cmd(["wine"] + list(args), timeout, check=check)
+def wine(args, timeout=60, check=True, native=False):
+    """A Wine program; native: the 64-bit machine's own build of it, not the syswow64 one."""
+    loader = WINE64 if native and MACHINE.wow64 else "wine"
+    return run_cmd([loader] + list(args), timeout, check=check)
 
 
 def stop_everything(timeout=30):
@@ -168,6 +198,9 @@ def check_i386():
     programs; the set-up then registers qemu's emulator for them)."""
     if shutil.which("wine") is None:
         raise NoWine("Wine is not installed; run 'bash scripts/setup.sh' as root")
+    if MACHINE.wow64 and not Path(WINE64).exists():
+        raise NoWine("Wine's 64-bit loader (package wine64) is not installed; "
+                     "run 'bash scripts/setup.sh' as root")
     try:
         r = subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True, timeout=60)
         if r.returncode == 0:

@@ -5,7 +5,8 @@ from ..machine import start_server
 from ..messages import BANNER, CONTINUE, FOUND, PARTS_FOUND, WORM_PARTLY, WORM_REMOVED
 from ..planting import file_attributes, plant, reg_string
 from ..snapshots import link_mask, reg_query
-from ..steps import answer_yes_and_finish, expect_planted, expect_repaired, run_clean_check
+from ..steps import (answer_yes_and_finish, expect_planted, expect_repaired, run_clean_check,
+                     set_version)
 from ..terminal import KEY_DOWN, KEY_ENTER, KEY_ESCAPE, KEY_UP
 from ..wine import host_path, wine, winpath
 from ..worm import (ALL_LINKS, DECOY_RUN, L_CLASSES_EXE, L_DL, L_MACHINE_EXE, L_RUN, L_RUNSERVICES,
@@ -21,9 +22,12 @@ def scenario_clean_machine(sc):
     sc.unchanged(before, sc.snapshot("after"), "clean machine")
 
 
-def full_infection(sc, version, key):
+def full_infection(sc, version, key, winecfg=False):
+    """version: Wine's name of the Windows imitated; winecfg: set as winecfg sets it."""
     start_server()
-    plant(sc.run_dir, links=ALL_LINKS, worm="file", version=version)
+    if winecfg:
+        set_version(sc, version)
+    plant(sc.run_dir, links=ALL_LINKS, worm="file", version=None if winecfg else version)
     before = sc.snapshot("before")
     expect_planted(sc, before, ALL_LINKS, "file")
     answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED, key=key)

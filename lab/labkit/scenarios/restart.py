@@ -11,12 +11,18 @@ from ..wine import DENY_EXE, host_path, wine
 from ..worm import OLD_TMP_PATH, SESSION_MANAGER, WININIT_PATH, WORM_FILE_BYTES, WORM_PATH
 
 
-def file_in_use(sc, version):
+# Wine's names of the Windows 9x family; every other version is of the NT family.
+NINE_X = ("win95", "win98", "winme")
+
+
+def file_in_use(sc, version, winecfg=False):
+    """version: Wine's name of the Windows imitated, None for the machine's own (NT)."""
+    nine_x = version in NINE_X
     wininit = None
-    if version:
+    if nine_x:
         # Another setup program's pending work, with its own comment: it must survive.
         wininit = "; left by another setup program\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
-    _, holder = plant_held_worm(sc, version, wininit)
+    _, holder = plant_held_worm(sc, version, wininit, winecfg)
     prog = tool_to_restart_prompt(sc)
     for key in (b"y", b"1", KEY_ENTER):
         prog.send(key)
@@ -27,7 +33,7 @@ def file_in_use(sc, version):
     sc.check(pending["worm file"] == WORM_FILE_BYTES, "worm file still there before the restart")
     sc.equal(link_mask(pending), 0, "links repaired before the restart")
     worm_lower = WORM_PATH.lower()
-    if version is None:
+    if not nine_x:
         ops = (pending["PendingFileRenameOperations"] or "").lower()
         sc.check(worm_lower in ops, "PendingFileRenameOperations names the worm file: %r" % ops)
         sc.equal(pending["WININIT.INI"], None, "no WININIT.INI in NT mode")
@@ -42,7 +48,7 @@ def file_in_use(sc, version):
                  "WININIT.INI keeps the other program's entry: %r" % renames)
         sc.equal(pending["WININIT.NEW"], None, "no WININIT.NEW left over")
     after = restart_with_r(sc, prog, [holder])
-    if version:
+    if nine_x:
         sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
         sc.equal(after["WININIT.INI"], None, "WININIT.INI carried out")
 
