@@ -278,12 +278,8 @@ def scenario_dl_fake_link(sc):
     sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "LINK " + OTHER_CLASS_TARGET, "the look-alike value planted")
     before = sc.snapshot("before")
     expect_planted(sc, before, ALL_LINKS, "file")
-    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
-    after = sc.snapshot("after")
+    repaired_with_file(sc, ALL_LINKS, before)
     sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"HKCR\.dl with its subtree")
-    sc.equal(after["worm file"], None, "worm file deleted")
-    expect_repaired(sc, before, after, ALL_LINKS)
-    run_clean_check(sc, "second-run")
 
 
 def scenario_exact_key_names(sc):
@@ -294,9 +290,5 @@ def scenario_exact_key_names(sc):
         sc.equal(reg_names(sc, "key", DL_UNDER_HKLM, name), ["CREATED"], r"HKCR\.dl\%s planted" % name)
     before = sc.snapshot("before")
     expect_planted(sc, before, ALL_LINKS, "file")
-    answer_yes_and_finish(sc, sc.program("tool"), FOUND, WORM_REMOVED)
-    after = sc.snapshot("after")
+    repaired_with_file(sc, ALL_LINKS, before)
     sc.equal(reg_link(sc, "show", DL_UNDER_HKLM), "ABSENT", r"HKCR\.dl with its subtree")
-    sc.equal(after["worm file"], None, "worm file deleted")
-    expect_repaired(sc, before, after, ALL_LINKS)
-    run_clean_check(sc, "second-run")
