@@ -56,8 +56,9 @@ void set_value(HKEY root, const std::string &path, const std::string &name, DWOR
                const std::string &data);
 // Deleting this value (name not null) or key (name null) reports success and leaves it.
 void keep_after_deletion(HKEY root, const std::string &path, const char *name);
-// Each RegEnumValueA on this key adds a value "~N" (REG_SZ "x.exe") behind the others, and
-// each listing of its subkeys a subkey "~N" whose deletion does not stick.
+// Each RegEnumValueA on this key adds a value "~N" (REG_SZ "x.exe") behind the others, each
+// listing of its subkeys a subkey "~N" whose deletion does not stick, and each read of one of
+// its values through RegQueryValueA or RegQueryValueExA makes that value a byte longer.
 void grow_at_each_read(HKEY root, const std::string &path);
 // A text value stored as Windows stores it: the text and its terminating NUL.
 void set_text(HKEY root, const std::string &path, const char *name, const std::string &text,

@@ -225,12 +225,15 @@ TEST_F(ToolTest, RunWalkStopsAtTheFirstMarkedValue)
     EXPECT_EQ(1, sim::count("RegEnumValueA"));
 }
 
-TEST_F(ToolTest, RunKeyThatKeepsGrowingEndsTheWalkAndCountsAsLeft)
+// So does a command that is longer at each read.
+TEST_F(ToolTest, KeysThatKeepGrowingEndTheLookAndCountAsLeft)
 {
     run_value("a", text("x.exe"));
     sim::grow_at_each_read(HKEY_LOCAL_MACHINE, RUN_KEY);
+    sim::set_text(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY, NULL, std::string(600, 'x') + " FILES32.VXD");
+    sim::grow_at_each_read(HKEY_LOCAL_MACHINE, MACHINE_COMMAND_KEY);
     EXPECT_EQ(0u, probe_worm_links());
-    EXPECT_EQ(LINK_RUN, links_left());
+    EXPECT_EQ(LINK_RUN | LINK_MACHINE_EXE_COMMAND | LINK_CLASSES_EXE_COMMAND, links_left());
 }
 
 TEST_F(ToolTest, UnreadableKeysLeaveOnlyTheirBitsClear)

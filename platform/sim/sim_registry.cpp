@@ -47,12 +47,14 @@ LONG copy_data(const Value &value, BYTE *data, DWORD size) {
     return ERROR_SUCCESS;
 }
 
-LONG query_value(const Key &key, const char *name, DWORD *type, BYTE *data, DWORD *size) {
+LONG query_value(Key &key, const char *name, DWORD *type, BYTE *data, DWORD *size) {
     auto it = key.values.find(from_ansi(name ? name : ""));
     if (it == key.values.end()) return ERROR_FILE_NOT_FOUND;
     const LONG status = copy_data(it->second, data, size ? *size : 0);
     if (type) *type = it->second.type;
     if (size) *size = static_cast<DWORD>(it->second.data.size());
+    // A growing key's value is a byte longer at each read of it.
+    if (key.grows && data) it->second.data.insert(0, 1, 'x');
     return status;
 }
 
