@@ -137,14 +137,21 @@ static LONG read_value(value_walk *walk, DWORD *length)
     }
 }
 
-// Each value is read once, and once more after each deletion before it.
-static DWORD read_limit(HKEY key)
+// The values the key holds now, with room for one more and for the unreadable ones a walk
+// passes over.
+static DWORD value_margin(HKEY key)
 {
     DWORD values = 0;
     if (RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
         ERROR_SUCCESS)
         values = 0;
-    return 2 * (values + 1 + VALUE_ERROR_LIMIT);
+    return values + 1 + VALUE_ERROR_LIMIT;
+}
+
+// Each value is read once, and once more after each deletion before it.
+static DWORD read_limit(HKEY key)
+{
+    return 2 * value_margin(key);
 }
 
 bool next_marked_value(value_walk *walk)
@@ -179,13 +186,8 @@ bool next_marked_value(value_walk *walk)
 
 void marked_value_deleted(value_walk *walk)
 {
-    if (walk->deletions == 0) {
-        DWORD values = 0;
-        if (RegQueryInfoKeyA(walk->key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL,
-                             NULL) != ERROR_SUCCESS)
-            values = 0;
-        walk->deletion_limit = values + 1 + VALUE_ERROR_LIMIT;
-    }
+    if (walk->deletions == 0)
+        walk->deletion_limit = value_margin(walk->key);
     if (++walk->deletions <= walk->deletion_limit)
         walk->index--;
 }

@@ -172,11 +172,6 @@ static bool look_at_ini(const worm_link &link, const char *path, bool strict)
     return seen;
 }
 
-bool ini_entry_marked(const worm_link &link, const char *path)
-{
-    return look_at_ini(link, path, false);
-}
-
 worm_link_mask probe_worm_links(void)
 {
     static const link_steps probe = {look_at_command, look_at_run_values, look_at_class_key,

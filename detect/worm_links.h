@@ -74,10 +74,6 @@ struct link_steps {
 // are passed over.
 worm_link_mask walk_worm_links(const link_steps &steps);
 
-// Reads the link's ini entry whole and tells whether it is non-empty and carries the needle,
-// or could not be read whole.
-bool ini_entry_marked(const worm_link &link, const char *path);
-
 // Reads every link, changing nothing, and returns the mask of the links present.
 worm_link_mask probe_worm_links(void);
 
