@@ -5,6 +5,7 @@
 // nothing but worm links, the worm file, WININIT.INI's entry and the pending deletion, and
 // claims a removal only when it happened.
 #include "tests/tool_fixture.h"
+#include "tests/fault_sweep.h"
 
 #include <iostream>
 #include <map>
@@ -48,32 +49,6 @@ void stage(const SweepRun &run)
     sim::write_file(WININIT_INI, OTHER_ENTRIES);
     sim::press_key(run.answer);
     sim::press_key('r');
-}
-
-// What a real machine answers when this call fails.
-DWORD realistic_error(const std::string &name)
-{
-    static const std::map<std::string, DWORD> errors = {
-        {"RegOpenKeyExA", ERROR_ACCESS_DENIED},       {"RegEnumValueA", ERROR_ACCESS_DENIED},
-        {"RegDeleteValueA", ERROR_ACCESS_DENIED},     {"RegDeleteKeyA", ERROR_ACCESS_DENIED},
-        {"NtDeleteValueKey", ERROR_ACCESS_DENIED},    {"NtEnumerateValueKey", ERROR_ACCESS_DENIED},
-        {"GetPrivateProfileStringA", ERROR_ACCESS_DENIED},
-        {"WritePrivateProfileStringA", ERROR_DISK_FULL},
-        {"DeleteFileA", ERROR_SHARING_VIOLATION},     {"MoveFileA", ERROR_SHARING_VIOLATION},
-        {"MoveFileExA", ERROR_ACCESS_DENIED},         {"fopen", ERROR_SHARING_VIOLATION},
-        {"read", ERROR_READ_FAULT},                   {"write", ERROR_DISK_FULL},
-        {"fclose", ERROR_DISK_FULL},                  {"stdout", ERROR_DISK_FULL},
-        {"stderr", ERROR_DISK_FULL},                  {"CreateFileA", ERROR_FILE_NOT_FOUND},
-        {"DeviceIoControl", ERROR_INVALID_FUNCTION},  {"ReadConsoleInputA", ERROR_INVALID_HANDLE},
-        {"PeekConsoleInputA", ERROR_INVALID_HANDLE},  {"GetConsoleMode", ERROR_INVALID_HANDLE},
-        {"SetConsoleMode", ERROR_INVALID_HANDLE},     {"GetVersionExA", ERROR_INSUFFICIENT_BUFFER},
-        {"GetSystemDirectoryA", ERROR_INSUFFICIENT_BUFFER},
-        {"GetWindowsDirectoryA", ERROR_INSUFFICIENT_BUFFER},
-        {"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD},  {"LoadLibraryA", ERROR_MOD_NOT_FOUND},
-        {"GetModuleHandleA", ERROR_MOD_NOT_FOUND},    {"GetProcAddress", ERROR_PROC_NOT_FOUND},
-    };
-    auto it = errors.find(name);
-    return it == errors.end() ? ERROR_ACCESS_DENIED : it->second;
 }
 
 bool known_end(const sim::Outcome &outcome)
@@ -221,35 +196,14 @@ TEST_P(FaultSweepTest, NoFaultLosesDataOrClaimsWhatDidNotHappen)
     const SweepRun &run = GetParam();
     stage(run);
     const std::map<std::string, std::string> before = machine_state();
-    sim::Outcome clean = run_tool();
-    ASSERT_TRUE(known_end(clean));
-    const std::vector<sim::Call> calls = sim::calls();
-    ASSERT_GT(calls.size(), 20u);
-
-    std::map<std::string, int> seen;  // calls of each name so far
-    int reruns = 0;
-    for (size_t nth = 1; nth <= calls.size(); nth++) {
-        const std::string &name = calls[nth - 1].name;
-        const int of_name = ++seen[name];
-        const DWORD error = realistic_error(name);
-        for (bool persist : {false, true}) {
-            stage(run);
-            if (persist)
-                sim::fail(name, of_name, error, true);
-            else
-                sim::fail_nth_call((int)nth, error);
-            sim::Outcome outcome = run_tool();
-            reruns++;
-            std::ostringstream where;
-            where << run.name << (persist ? " persistent" : " transient") << " call " << nth << " ("
-                  << name << " #" << of_name << ", error " << error << ")";
-            check_rerun(outcome, before, persist && name == "DeleteFileA", where.str());
-            if (HasFailure())
-                return;
-        }
-    }
-    std::cout << "[ sweep    ] " << run.name << ": " << calls.size() << " calls swept, " << reruns
-              << " reruns\n";
+    ASSERT_TRUE(known_end(run_tool()));
+    ASSERT_GT(sim::calls().size(), 20u);
+    int reruns = sweep_faults(
+        run.name, [&] { stage(run); }, run_tool,
+        [&](const sim::Outcome &outcome, const Fault &fault) {
+            check_rerun(outcome, before, fault.persistent && fault.call == "DeleteFileA", fault.where);
+        });
+    std::cout << "[ sweep    ] " << run.name << ": " << reruns << " reruns\n";
 }
 
 // A run cut off after any call, then a run answered Y on that machine: nothing of another

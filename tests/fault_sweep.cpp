@@ -1,0 +1,26 @@
+#include "tests/fault_sweep.h"
+
+DWORD realistic_error(const std::string &name)
+{
+    static const std::map<std::string, DWORD> errors = {
+        {"RegOpenKeyExA", ERROR_ACCESS_DENIED},       {"RegEnumValueA", ERROR_ACCESS_DENIED},
+        {"RegDeleteValueA", ERROR_ACCESS_DENIED},     {"RegDeleteKeyA", ERROR_ACCESS_DENIED},
+        {"NtDeleteValueKey", ERROR_ACCESS_DENIED},    {"NtEnumerateValueKey", ERROR_ACCESS_DENIED},
+        {"GetPrivateProfileStringA", ERROR_ACCESS_DENIED},
+        {"WritePrivateProfileStringA", ERROR_DISK_FULL},
+        {"DeleteFileA", ERROR_SHARING_VIOLATION},     {"MoveFileA", ERROR_SHARING_VIOLATION},
+        {"MoveFileExA", ERROR_ACCESS_DENIED},         {"fopen", ERROR_SHARING_VIOLATION},
+        {"read", ERROR_READ_FAULT},                   {"write", ERROR_DISK_FULL},
+        {"fclose", ERROR_DISK_FULL},                  {"stdout", ERROR_DISK_FULL},
+        {"stderr", ERROR_DISK_FULL},                  {"CreateFileA", ERROR_FILE_NOT_FOUND},
+        {"DeviceIoControl", ERROR_INVALID_FUNCTION},  {"ReadConsoleInputA", ERROR_INVALID_HANDLE},
+        {"PeekConsoleInputA", ERROR_INVALID_HANDLE},  {"GetConsoleMode", ERROR_INVALID_HANDLE},
+        {"SetConsoleMode", ERROR_INVALID_HANDLE},     {"GetVersionExA", ERROR_INSUFFICIENT_BUFFER},
+        {"GetSystemDirectoryA", ERROR_INSUFFICIENT_BUFFER},
+        {"GetWindowsDirectoryA", ERROR_INSUFFICIENT_BUFFER},
+        {"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD},  {"LoadLibraryA", ERROR_MOD_NOT_FOUND},
+        {"GetModuleHandleA", ERROR_MOD_NOT_FOUND},    {"GetProcAddress", ERROR_PROC_NOT_FOUND},
+    };
+    auto it = errors.find(name);
+    return it == errors.end() ? ERROR_ACCESS_DENIED : it->second;
+}

@@ -1,0 +1,61 @@
+// Fault tests as a staging: prep makes the machine, body does the work and returns what
+// the work returned, check looks at that and at the machine. The harness runs the work
+// once to learn its calls, then again for each call failing once (transient) and for
+// every call of that name failing from then on (persistent), with the error a real
+// machine gives for that call.
+#ifndef TESTS_FAULT_SWEEP_H
+#define TESTS_FAULT_SWEEP_H
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/sim.h"
+
+struct Fault {
+    std::string call;
+    int of_name;  // the how-manieth call of its name
+    bool persistent;
+    DWORD error;
+    std::string where;  // for messages
+};
+
+// What a real machine answers when this call fails.
+DWORD realistic_error(const std::string &name);
+
+// Returns the number of faulted runs; stops at the first failure check reports.
+template <typename Prep, typename Body, typename Check>
+int sweep_faults(const std::string &staging, Prep prep, Body body, Check check)
+{
+    prep();
+    body();
+    const std::vector<sim::Call> calls = sim::calls();
+    EXPECT_FALSE(calls.empty()) << staging;
+    std::map<std::string, int> seen;
+    int reruns = 0;
+    for (size_t nth = 1; nth <= calls.size(); nth++) {
+        const std::string &name = calls[nth - 1].name;
+        Fault fault{name, ++seen[name], false, realistic_error(name), ""};
+        for (bool persistent : {false, true}) {
+            fault.persistent = persistent;
+            fault.where = staging + (persistent ? " persistent" : " transient") + " call " + std::to_string(nth) +
+                          " (" + name + " #" + std::to_string(fault.of_name) + ", error " +
+                          std::to_string(fault.error) + ")";
+            prep();
+            if (persistent)
+                sim::fail(name, fault.of_name, fault.error, true);
+            else
+                sim::fail_nth_call((int)nth, fault.error);
+            auto result = body();
+            reruns++;
+            check(result, fault);
+            if (::testing::Test::HasFailure())
+                return reruns;
+        }
+    }
+    return reruns;
+}
+
+#endif
