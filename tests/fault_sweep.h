@@ -20,6 +20,7 @@ struct Fault {
     bool persistent;
     DWORD error;
     std::string where;  // for messages
+    std::string args;   // of the call made to fail (the first of them, when persistent)
 };
 
 // What a real machine answers when this call fails.
@@ -37,7 +38,7 @@ int sweep_faults(const std::string &staging, Prep prep, Body body, Check check)
     int reruns = 0;
     for (size_t nth = 1; nth <= calls.size(); nth++) {
         const std::string &name = calls[nth - 1].name;
-        Fault fault{name, ++seen[name], false, realistic_error(name), ""};
+        Fault fault{name, ++seen[name], false, realistic_error(name), "", calls[nth - 1].args};
         for (bool persistent : {false, true}) {
             fault.persistent = persistent;
             fault.where = staging + (persistent ? " persistent" : " transient") + " call " + std::to_string(nth) +
