@@ -136,6 +136,18 @@ static bool copy_bytes(const char *from, const char *to)
     return close_written(out, complete);
 }
 
+// A copy cut short must not pass for the user's file, whose aside copy is whole. One that
+// cannot go is emptied: an empty WININIT.INI carries nothing out at boot, and the next run
+// puts the aside file back in its place.
+static void drop_cut_copy(const char *path)
+{
+    if (DeleteFileA(path) || !file_exists(path))
+        return;
+    FILE *out = win_fopen(path, "wb");
+    if (out != NULL)
+        fclose(out);
+}
+
 // Gives the set-aside WININIT.INI its name back. When the rename is refused its bytes go
 // back through a copy, so that the user's entries never stay under the aside name alone.
 // False when neither way brought it back.
@@ -143,8 +155,7 @@ static bool put_back(const char *old_path, const char *ini_path, DWORD attribute
 {
     if (!MoveFileA(old_path, ini_path)) {
         if (!copy_bytes(old_path, ini_path)) {
-            // A cut copy must not pass for the user's file; the aside one is whole.
-            DeleteFileA(ini_path);
+            drop_cut_copy(ini_path);
             return false;
         }
         SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);
@@ -196,6 +207,18 @@ static bool wininit_paths(char *ini_path, char *new_path, char *old_path)
            make_path(old_path, dir, "\\WININIT.OLD");
 }
 
+// An empty WININIT.INI beside the edit's pair is a cut copy the edit emptied: nothing is
+// lost with it.
+static bool delete_if_empty(const char *path)
+{
+    FILE *in = win_fopen(path, "rb");
+    if (in == NULL)
+        return false;
+    bool empty = fgetc(in) == EOF && !ferror(in);
+    fclose(in);
+    return empty && DeleteFileA(path);
+}
+
 void restore_set_aside_wininit(void)
 {
     if (is_nt_family())
@@ -205,9 +228,10 @@ void restore_set_aside_wininit(void)
     char old_path[WININIT_PATH_SIZE];
     if (!wininit_paths(ini_path, new_path, old_path) || !file_exists(old_path))
         return;
-    // Only the edit leaves WININIT.OLD and WININIT.NEW without a WININIT.INI; the new file is
-    // its copy, which the run that made it did not get to put in place.
-    if (!file_exists(new_path) || !known_absent(ini_path))
+    // Only the edit leaves WININIT.OLD and WININIT.NEW without a WININIT.INI, or with an
+    // empty one in its place; the new file is its copy, which the run that made it did not
+    // get to put in place.
+    if (!file_exists(new_path) || !(known_absent(ini_path) || delete_if_empty(ini_path)))
         return;
     if (MoveFileA(old_path, ini_path))
         DeleteFileA(new_path);
