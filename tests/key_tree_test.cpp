@@ -52,10 +52,7 @@ TEST_P(KeyTreeTest, UndeletableSubkeyIsPassedOver)
 {
     for (const char *sub : {".dl\\a", ".dl\\b", ".dl\\c"})
         sim::create_key(HKEY_CLASSES_ROOT, sub);
-    if (GetParam() == sim::FAMILY_NT)
-        sim::fail("NtDeleteKey", 1);  // the first key deleted: a
-    else
-        sim::fail("RegDeleteKeyA", 1, ERROR_ACCESS_DENIED, true, "\"a\"");
+    sim::fail(GetParam() == sim::FAMILY_NT ? "NtDeleteKey" : "RegDeleteKeyA", 1);  // the first key deleted: a
     LONG result = delete_key_tree(HKEY_CLASSES_ROOT, ".dl");
     EXPECT_EQ((std::vector<std::string>{"0x0", "0x1", "0x1", "0x1"}), enum_indexes("hkey#1"));
     if (GetParam() == sim::FAMILY_NT) {

@@ -42,58 +42,6 @@ TEST_F(LinkRemovalTest, FullyInfectedMachineIsRepaired)
     EXPECT_EQ(0, sim::keys_deleted_while_open());
 }
 
-struct RefusalCase {
-    const char *name;
-    const char *call;
-    const char *args;
-    worm_link_mask lost;
-};
-
-void PrintTo(const RefusalCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class RefusalTest : public ToolTest, public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(RefusalTest, OnlyTheRefusedStepsBitIsClear)
-{
-    const RefusalCase &c = GetParam();
-    plant_links(ALL_LINKS);
-    sim::fail(c.call, 1, ERROR_ACCESS_DENIED, true, c.args);
-    worm_link_mask removed = remove_worm_links();
-    EXPECT_EQ((ALL_LINKS & ~LINK_CLASSES_EXE_COMMAND) & ~c.lost, removed);
-    // Every other link is repaired all the same.
-    EXPECT_EQ(c.lost & ~LINK_CLASSES_EXE_COMMAND,
-              probe_worm_links() & ~LINK_CLASSES_EXE_COMMAND);
-    EXPECT_EQ(0, sim::open_keys());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, RefusalTest,
-    ::testing::Values(
-        // Refused through both roots, as key security would refuse it.
-        RefusalCase{"CommandOpen", "RegOpenKeyExA", "exefile\\shell\\open\\command\", 0x0, 0xf003f",
-                    LINK_MACHINE_EXE_COMMAND},
-        RefusalCase{"CommandSet", "RegSetValueExA", "", LINK_MACHINE_EXE_COMMAND},
-        RefusalCase{"ValueDeletion", "NtDeleteValueKey", "", LINK_RUNSERVICES | LINK_RUN},
-        RefusalCase{"RunOpen", "RegOpenKeyExA", "CurrentVersion\\Run\", 0x0, 0xf003f", LINK_RUN},
-        RefusalCase{"ClassKeyDeletion", "RegDeleteKeyA", "\".dl\"", LINK_DL_CLASS},
-        RefusalCase{"ClassKeyOpen", "RegOpenKeyExA", "\".dl\", 0x0, 0xf003f", LINK_DL_CLASS},
-        RefusalCase{"WinIniWrite", "WritePrivateProfileStringA", "WIN.INI", LINK_WININI_RUN},
-        RefusalCase{"SystemIniWrite", "WritePrivateProfileStringA", "SYSTEM.INI", LINK_SYSINI_SHELL},
-        RefusalCase{"NoFullAccessAnywhere", "RegOpenKeyExA", "0xf003f",
-                    LINK_MACHINE_EXE_COMMAND | LINK_RUNSERVICES | LINK_RUN | LINK_DL_CLASS}),
-    [](const ::testing::TestParamInfo<RefusalCase> &info) { return info.param.name; });
-
-TEST_F(LinkRemovalTest, DeniedFullAccessByKeySecurity)
-{
-    plant_links(ALL_LINKS);
-    sim::deny_access(HKEY_LOCAL_MACHINE, RUN_KEY, KEY_SET_VALUE);
-    EXPECT_EQ(ALL_LINKS & ~(LINK_CLASSES_EXE_COMMAND | LINK_RUN), remove_worm_links());
-    EXPECT_EQ(LINK_RUN, probe_worm_links());
-}
-
 TEST_F(LinkRemovalTest, EveryMarkedValueGoesAndTheRestKeepTheirOrder)
 {
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a_clean", "clean.exe");
