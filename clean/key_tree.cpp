@@ -174,8 +174,9 @@ static LONG delete_tree_level(HKEY parent, const char *name, int depth)
     if (depth > KEY_TREE_DEPTH)
         return 0;
     HKEY key;
-    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return top_level ? 1 : 0;
+    LONG opened = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key);
+    if (opened != ERROR_SUCCESS)
+        return top_level && opened == ERROR_FILE_NOT_FOUND ? 1 : 0;
     DWORD index = 0;
     walk_bounds bounds;
     begin_bounds(key, &bounds);
@@ -199,8 +200,9 @@ LONG delete_key_tree(HKEY parent, const char *name)
     if (!is_nt_family())
         return delete_tree_level(parent, name, 0);
     HKEY key;
-    if (RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return 1;
+    LONG opened = RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key);
+    if (opened != ERROR_SUCCESS)
+        return opened == ERROR_FILE_NOT_FOUND ? 1 : 0;
     if (is_link(key)) {
         bool deleted = delete_open_link(key);
         RegCloseKey(key);

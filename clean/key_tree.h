@@ -8,8 +8,8 @@
 
 // Deletes name under parent, each key after all the keys below it and never while it is
 // open. On the NT family a registry link, name itself or a key below it, is deleted as a
-// link and what it names is left alone. Returns 1 when the key was deleted or could not be
-// opened (nothing to delete), 0 when it was opened but could not be deleted in the end.
+// link and what it names is left alone. Returns 1 when the key was deleted or is not there
+// (nothing to delete), 0 when it stays: refused at the open or in the end.
 LONG delete_key_tree(HKEY parent, const char *name);
 
 #endif

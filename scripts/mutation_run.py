@@ -108,7 +108,12 @@ MUTANTS = [
     # clean/key_tree.cpp
     ("clean/key_tree.cpp", "bool deleted = delete_tree_level(key, subkey, depth + 1) == 1;",
      "bool deleted = delete_tree_level(key, subkey, depth + 1) >= 0;", "undeletable subkey taken as deleted (9x)"),
-    ("clean/key_tree.cpp", "return top_level ? 1 : 0;", "return 0;", "vanished top key counts as refused"),
+    ("clean/key_tree.cpp", "return top_level && opened == ERROR_FILE_NOT_FOUND ? 1 : 0;", "return 0;",
+     "vanished top key counts as refused"),
+    ("clean/key_tree.cpp", "return top_level && opened == ERROR_FILE_NOT_FOUND ? 1 : 0;", "return top_level ? 1 : 0;",
+     "class key refused at the open taken as gone (9x)"),
+    ("clean/key_tree.cpp", "        return opened == ERROR_FILE_NOT_FOUND ? 1 : 0;", "        return 1;",
+     "class key refused at the open taken as gone (NT)"),
     ("clean/key_tree.cpp", "RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key)",
      "RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key)", "links followed to their target"),
     ("clean/key_tree.cpp", "return nt_delete_key != NULL && nt_delete_key((HANDLE)link) == 0;",

@@ -135,9 +135,11 @@ TEST_F(ToolTest, NewNameTakesThePlaceOfNulAndTheShortPathThatOfTheLongOne)
 // but neither renamed nor deleted).
 enum OldFile { OLD_FREE, OLD_HELD, OLD_SHARED };
 
+const DWORD RO_HIDDEN = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+
 struct WininitStaging {
     const char *name;
-    bool ini;              // WININIT.INI there, read-only and hidden
+    DWORD ini;             // WININIT.INI's attributes; 0: none there
     const char *others;    // another program's file of this name, or NULL
     OldFile old_file;
     long long disk_space;  // -1: no limit
@@ -145,17 +147,18 @@ struct WininitStaging {
 };
 
 const WininitStaging WININIT_STAGINGS[] = {
-    {"Present", true, NULL, OLD_FREE, -1, true},
-    {"AbsentBesideOthersOld", false, WININIT_OLD, OLD_FREE, -1, true},
-    // Another program's WININIT.OLD or WININIT.NEW is never overwritten.
-    {"OthersOld", true, WININIT_OLD, OLD_FREE, -1, false},
-    {"OthersNew", true, WININIT_NEW, OLD_FREE, -1, false},
-    {"DiskTooSmallForTheCopy", true, NULL, OLD_FREE, 5000, false},
+    {"Present", RO_HIDDEN, NULL, OLD_FREE, -1, true},
+    {"AbsentBesideOthersOld", 0, WININIT_OLD, OLD_FREE, -1, true},
+    // Another program's WININIT.OLD or WININIT.NEW is never overwritten; beside them a
+    // WININIT.INI that may be deleted is not taken for an emptied copy by the next run.
+    {"OthersOld", FILE_ATTRIBUTE_ARCHIVE, WININIT_OLD, OLD_FREE, -1, false},
+    {"OthersNew", RO_HIDDEN, WININIT_NEW, OLD_FREE, -1, false},
+    {"DiskTooSmallForTheCopy", RO_HIDDEN, NULL, OLD_FREE, 5000, false},
     // The aside file cannot come back: the copy takes the name. Or it comes back by copy;
     // or that copy is cut short, and the new file takes the name.
-    {"OldHeld", true, NULL, OLD_HELD, -1, true},
-    {"OldShared", true, NULL, OLD_SHARED, -1, false},
-    {"OldSharedCopyBackCut", true, NULL, OLD_SHARED, 14000, true},
+    {"OldHeld", RO_HIDDEN, NULL, OLD_HELD, -1, true},
+    {"OldShared", RO_HIDDEN, NULL, OLD_SHARED, -1, false},
+    {"OldSharedCopyBackCut", RO_HIDDEN, NULL, OLD_SHARED, 14000, true},
 };
 
 const std::string SOMEONE_ELSES = "[rename]\r\nNUL=C:\\kept.tmp\r\n";
@@ -170,8 +173,8 @@ void stage(const WininitStaging &s)
 {
     sim::reset();
     sim::set_family(sim::FAMILY_9X);
-    if (s.ini)
-        sim::write_file(WININIT_INI, USERS, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    if (s.ini != 0)
+        sim::write_file(WININIT_INI, USERS, s.ini);
     if (s.others != NULL)
         sim::write_file(s.others, SOMEONE_ELSES);
     sim::hold_in_use(WININIT_OLD, s.old_file == OLD_HELD);
@@ -203,7 +206,7 @@ void check_wininit(const WininitStaging &s, bool arranged, const Fault &fault)
     if (!arranged) {
         EXPECT_EQ(s.ini ? USERS : "none", sim::read_file(WININIT_INI, &text) ? text : "none") << fault.where;
         EXPECT_TRUE(!there || fault.call == "SetFileAttributesA" ||
-                    sim::attributes(WININIT_INI) == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) << fault.where;
+                    sim::attributes(WININIT_INI) == s.ini) << fault.where;
     }
     for (const std::string name : {WININIT_OLD, WININIT_NEW}) {
         bool left = sim::read_file(name, &text);
