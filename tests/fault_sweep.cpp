@@ -24,3 +24,8 @@ DWORD realistic_error(const std::string &name)
     auto it = errors.find(name);
     return it == errors.end() ? ERROR_ACCESS_DENIED : it->second;
 }
+
+bool cannot_fail(const std::string &name)
+{
+    return name == "GetLastError" || name == "SetLastError" || name == "GetCurrentProcess" || name == "SleepEx";
+}

@@ -43,7 +43,7 @@ void stage(const SweepRun &run)
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "Zapper", "C:\\PROGRA~1\\zapper.exe");
     if (run.infected) {
         plant_links(ALL_LINKS);
-        plant_worm_file(FILE_ATTRIBUTE_HIDDEN);
+        plant_worm_file(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
         if (run.in_use)
             sim::hold_in_use(WORM_PATH);
     }
@@ -209,8 +209,6 @@ TEST_P(FaultSweepTest, NoFaultLosesDataOrClaimsWhatDidNotHappen)
     const SweepRun &run = GetParam();
     stage(run);
     const std::map<std::string, std::string> before = machine_state();
-    ASSERT_TRUE(known_end(run_tool()));
-    ASSERT_GT(sim::calls().size(), 20u);
     int reruns = sweep_faults(
         run.name, [&] { stage(run); }, run_tool,
         [&](const sim::Outcome &outcome, const Fault &fault) {

@@ -1,5 +1,6 @@
 // The restart request on each family, and where a failure stops it.
 #include "tests/tool_fixture.h"
+#include "tests/fault_sweep.h"
 
 #include "clean/restart.h"
 
@@ -50,31 +51,24 @@ TEST_F(ToolTest, NtEnablesTheShutdownPrivilegeFirst)
     EXPECT_EQ(0, sim::open_handles());
 }
 
+// A failed step ends the sequence with its error and no later step is taken; the token is
+// closed however it ended.
 TEST_F(ToolTest, RestartStopsAtTheFirstFailingCall)
 {
-    const char *const nt_steps[] = {"OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges",
-                                    "LoadLibraryA", "GetProcAddress", "ExitWindowsEx"};
-    const struct {
-        sim::Family family;
-        size_t first_step;  // the 9x family takes only the last three
-        size_t failing;
-    } cases[] = {
-        {sim::FAMILY_9X, 3, 3}, {sim::FAMILY_9X, 3, 4}, {sim::FAMILY_9X, 3, 5},
-        {sim::FAMILY_NT, 0, 0}, {sim::FAMILY_NT, 0, 1}, {sim::FAMILY_NT, 0, 2},
-        {sim::FAMILY_NT, 0, 3}, {sim::FAMILY_NT, 0, 4}, {sim::FAMILY_NT, 0, 5},
-    };
-    for (const auto &c : cases) {
-        sim::reset();
-        sim::set_family(c.family);
-        const char *failing = nt_steps[c.failing];
-        DWORD error = 1300 + (DWORD)c.failing;
-        sim::fail(failing, 1, error);
-        EXPECT_EQ(error, restart()) << failing;
-        for (size_t step = c.first_step; step < 6; step++)
-            EXPECT_EQ(step <= c.failing ? 1 : 0, sim::count(nt_steps[step])) << failing << " " << nt_steps[step];
-        EXPECT_FALSE(sim::restart_requested()) << failing;
-        // The token is closed however the sequence ended.
-        EXPECT_EQ(0, sim::open_handles()) << failing;
+    for (sim::Family family : {sim::FAMILY_9X, sim::FAMILY_NT}) {
+        sweep_faults(
+            family == sim::FAMILY_NT ? "NT" : "9x", [&] { sim::reset(); sim::set_family(family); }, restart,
+            [](DWORD result, const Fault &fault) {
+                EXPECT_EQ(result == 0, sim::restart_requested()) << fault.where;
+                EXPECT_EQ(0, sim::open_handles()) << fault.where;
+                std::vector<std::string> steps = restart_calls();
+                if (steps.back() == "CloseHandle")
+                    steps.pop_back();
+                if (fault.call != "GetVersionExA" && fault.call != "CloseHandle") {
+                    EXPECT_EQ(fault.error, result) << fault.where;
+                    EXPECT_TRUE(fault.call.empty() || fault.call == steps.back()) << fault.where;
+                }
+            });
     }
 }
 
