@@ -97,8 +97,9 @@ bool exists(const std::string &windows_path);
 void make_dir(const std::string &windows_path);
 DWORD attributes(const std::string &windows_path);  // INVALID_FILE_ATTRIBUTES when absent
 // A file held open by another program without sharing: DeleteFileA and MoveFileA on it
-// fail with ERROR_SHARING_VIOLATION, GetFileAttributesA still answers.
-void hold_in_use(const std::string &windows_path, bool held = true);
+// fail with ERROR_SHARING_VIOLATION, GetFileAttributesA still answers. Held while it shares
+// reading (readable), it can still be opened to read.
+void hold_in_use(const std::string &windows_path, bool held = true, bool readable = false);
 struct PendingRename {
     std::string from;
     std::string to;  // empty: delete at boot

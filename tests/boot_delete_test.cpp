@@ -177,11 +177,7 @@ void stage(const WininitStaging &s)
         sim::write_file(WININIT_INI, USERS, s.ini);
     if (s.others != NULL)
         sim::write_file(s.others, SOMEONE_ELSES);
-    sim::hold_in_use(WININIT_OLD, s.old_file == OLD_HELD);
-    if (s.old_file == OLD_SHARED) {
-        sim::fail("MoveFileA", 1, ERROR_SHARING_VIOLATION, true, "WININIT.OLD\", ");
-        sim::fail("DeleteFileA", 1, ERROR_SHARING_VIOLATION, true, "WININIT.OLD");
-    }
+    sim::hold_in_use(WININIT_OLD, s.old_file != OLD_FREE, s.old_file == OLD_SHARED);
     sim::set_disk_space(s.disk_space);
 }
 

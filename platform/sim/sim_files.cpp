@@ -229,10 +229,10 @@ DWORD attributes(const std::string &windows_path) {
     return attributes_of(key, node);
 }
 
-void hold_in_use(const std::string &windows_path, bool held) {
+void hold_in_use(const std::string &windows_path, bool held, bool readable) {
     const std::string key = key_or_throw(windows_path);
     if (held)
-        machine().files.held.insert(key);
+        machine().files.held[key] = readable;
     else
         machine().files.held.erase(key);
 }

@@ -138,7 +138,7 @@ enum class Node { MISSING, NO_PARENT, FILE, DIRECTORY };
 struct Files {
     std::string root;  // host directory that holds drive folders
     std::map<std::string, DWORD> attributes;
-    std::set<std::string> held;
+    std::map<std::string, bool> held;  // by key: whether reading is shared
     std::vector<PendingRename> pending;
     std::string windows_dir = "C:\\WINDOWS";
     std::string system_dir = "C:\\WINDOWS\\SYSTEM32";

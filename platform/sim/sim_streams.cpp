@@ -127,7 +127,8 @@ DWORD open_error(const std::string &key, const OpenMode &mode) {
     if (node == Node::DIRECTORY) return ERROR_ACCESS_DENIED;
     if (node == Node::MISSING) return (mode.flags & O_CREAT) ? 0 : ERROR_FILE_NOT_FOUND;
     // msvcrt shares its own files; only another program's hold keeps them closed.
-    if (machine().files.held.count(key)) return ERROR_SHARING_VIOLATION;
+    const auto hold = machine().files.held.find(key);
+    if (hold != machine().files.held.end() && (mode.writes || !hold->second)) return ERROR_SHARING_VIOLATION;
     if (mode.writes && (attributes_of(key, node) & FILE_ATTRIBUTE_READONLY))
         return ERROR_ACCESS_DENIED;
     return 0;

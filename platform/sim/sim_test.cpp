@@ -80,6 +80,11 @@ TEST_F(SimStreams, OpenFollowsTheFileState) {
     EXPECT_EQ(win_fopen("C:\\WINDOWS\\RO.INI", "wb"), nullptr);
     EXPECT_EQ(win_fopen("C:\\WINDOWS\\HELD.INI", "rb"), nullptr);
     EXPECT_EQ(file_bytes("C:\\WINDOWS\\RO.INI"), "ro");
+    // Held with reading shared: it reads, but is neither written, moved nor deleted.
+    sim::hold_in_use("C:\\WINDOWS\\HELD.INI", true, true);
+    EXPECT_EQ(read_all("C:\\WINDOWS\\HELD.INI", "rb"), "held");
+    EXPECT_EQ(win_fopen("C:\\WINDOWS\\HELD.INI", "wb"), nullptr);
+    EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\HELD.INI") || MoveFileA("C:\\WINDOWS\\HELD.INI", kIni));
 }
 
 TEST_F(SimStreams, StandardOutputIsFullyBufferedEvenWhenLineBuffered) {
