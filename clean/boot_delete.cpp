@@ -214,7 +214,8 @@ static bool delete_if_empty(const char *path)
     FILE *in = win_fopen(path, "rb");
     if (in == NULL)
         return false;
-    bool empty = fgetc(in) == EOF && !ferror(in);
+    char byte;
+    bool empty = fread(&byte, 1, 1, in) == 0 && !ferror(in);
     fclose(in);
     return empty && DeleteFileA(path);
 }

@@ -219,7 +219,7 @@ MUTANTS = [
      "another program's WININIT.OLD taken for the aside file"),
     ("clean/boot_delete.cpp", "!(known_absent(ini_path) || delete_if_empty(ini_path))", "!known_absent(ini_path)",
      "an emptied cut copy keeps the aside file from coming back"),
-    ("clean/boot_delete.cpp", "bool empty = fgetc(in) == EOF && !ferror(in);", "bool empty = true;",
+    ("clean/boot_delete.cpp", "bool empty = fread(&byte, 1, 1, in) == 0 && !ferror(in);", "bool empty = true;",
      "a WININIT.INI with entries deleted as an emptied copy"),
     ("clean/boot_delete.cpp", "    if (DeleteFileA(path) || !file_exists(path))\n        return;\n", "    DeleteFileA(path);\n    return;\n",
      "a cut copy that cannot be deleted left with its lines"),
