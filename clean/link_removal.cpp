@@ -4,6 +4,17 @@
 #include "clean/windows_family.h"
 #include "detect/exact_names.h"
 
+// Deletes the value whose exact name the walk read; ntdll answers with an NTSTATUS, of which
+// only success matters here.
+static LONG delete_exact_value(const exact_name_calls &calls, HKEY key, const read_buffer *name)
+{
+    counted_name counted;
+    counted.length = (WORD)exact_name_bytes(name);
+    counted.maximum_length = counted.length;
+    counted.buffer = exact_name_text(name);
+    return calls.delete_value((HANDLE)key, &counted) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 static bool repair_command_under(HKEY root, const worm_link &link)
 {
     HKEY key;

@@ -22,11 +22,16 @@ bool find_exact_name_calls(exact_name_calls *calls)
     return calls->enumerate_value != NULL && calls->delete_value != NULL && calls->to_ansi != NULL;
 }
 
-static DWORD name_bytes(const read_buffer *name)
+DWORD exact_name_bytes(const read_buffer *name)
 {
     DWORD length;
     memcpy(&length, name->text + 8, sizeof length);
     return length;
+}
+
+const WCHAR *exact_name_text(const read_buffer *name)
+{
+    return (const WCHAR *)(name->text + NAME_OFFSET);
 }
 
 static bool read_name_at(const exact_name_calls &calls, HKEY key, DWORD index, read_buffer *name)
@@ -36,7 +41,7 @@ static bool read_name_at(const exact_name_calls &calls, HKEY key, DWORD index, r
         LONG status = calls.enumerate_value((HANDLE)key, index, VALUE_BASIC_INFORMATION, name->text,
                                             name->size, &needed);
         if (status == 0)
-            return name_bytes(name) <= LONGEST_NAME_BYTES && NAME_OFFSET + name_bytes(name) <= name->size;
+            return exact_name_bytes(name) <= LONGEST_NAME_BYTES && NAME_OFFSET + exact_name_bytes(name) <= name->size;
         if ((status != STATUS_BUFFER_OVERFLOW && status != STATUS_BUFFER_TOO_SMALL) ||
             needed > NAME_OFFSET + LONGEST_NAME_BYTES || !grow_buffer(name, needed))
             return false;
@@ -55,17 +60,8 @@ bool read_exact_value_name(const exact_name_calls &calls, HKEY key, DWORD index,
     DWORD length = 0;
     bool same = grow_buffer(&converted, ansi_length + 1) &&
                 calls.to_ansi(converted.text, ansi_length + 1, &length,
-                              (const WCHAR *)(name->text + NAME_OFFSET), name_bytes(name)) == 0 &&
+                              exact_name_text(name), exact_name_bytes(name)) == 0 &&
                 length == ansi_length && memcmp(converted.text, ansi, ansi_length) == 0;
     free_buffer(&converted);
     return same;
-}
-
-LONG delete_exact_value(const exact_name_calls &calls, HKEY key, const read_buffer *name)
-{
-    counted_name counted;
-    counted.length = (WORD)name_bytes(name);
-    counted.maximum_length = counted.length;
-    counted.buffer = (const WCHAR *)(name->text + NAME_OFFSET);
-    return calls.delete_value((HANDLE)key, &counted) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }

@@ -6,7 +6,7 @@
 #ifndef DETECT_EXACT_NAMES_H
 #define DETECT_EXACT_NAMES_H
 
-#include "detect/whole_values.h"
+#include "detect/read_buffer.h"
 
 // UNICODE_STRING: lengths in bytes, the text not NUL-terminated.
 struct counted_name {
@@ -36,7 +36,9 @@ bool find_exact_name_calls(exact_name_calls *calls);
 bool read_exact_value_name(const exact_name_calls &calls, HKEY key, DWORD index, read_buffer *name,
                            const char *ansi, DWORD ansi_length);
 
-// Deletes the value whose exact name read_exact_value_name left in name.
-LONG delete_exact_value(const exact_name_calls &calls, HKEY key, const read_buffer *name);
+// The exact name that read_exact_value_name left in name, as UTF-16 text and its length in
+// bytes, not NUL-terminated.
+const WCHAR *exact_name_text(const read_buffer *name);
+DWORD exact_name_bytes(const read_buffer *name);
 
 #endif

@@ -5,33 +5,19 @@
 
 #include <stddef.h>
 
-#include "platform/win.h"
+#include "detect/read_buffer.h"
 
 struct exact_name_calls;
 
-#define REG_TEXT_SIZE 512
 // The largest buffer an ini entry is read into (1 MiB), so that an entry that keeps growing
 // costs at most twelve reads; an entry that does not fit counts as not read whole.
 #define INI_VALUE_LIMIT 0x100000
 // Unreadable values in a row after which a value walk gives up, so that it always ends.
 #define VALUE_ERROR_LIMIT 16
 
-// A text or data buffer that starts as its fixed part and may move to the heap.
-struct read_buffer {
-    char fixed[REG_TEXT_SIZE];
-    char *heap;
-    DWORD size;  // bytes that text can hold
-    char *text;  // fixed or heap
-};
-
 // Upper-cases text[0..length) in place up to its first NUL (ASCII a to z only) and tells
 // whether the upper-case needle occurs in that text. Never reads past length bytes.
 bool marker_found(char *text, size_t length, const char *needle);
-
-void init_buffer(read_buffer *buffer);
-// Makes room for at least size bytes; false when it cannot (the old contents are lost).
-bool grow_buffer(read_buffer *buffer, DWORD size);
-void free_buffer(read_buffer *buffer);
 
 // Reads the default value of an open key into buffer, through RegQueryValueA when type is
 // NULL and RegQueryValueExA otherwise; *length gets the bytes read. Returns the result of

@@ -259,7 +259,7 @@ MUTANTS = [
      "attributes.attributes = NAME_CASE_INSENSITIVE;", "a link below the key followed to its target"),
     ("detect/exact_names.cpp", "                length == ansi_length && ", "                ",
      "a longer exact name taken for the ANSI one"),
-    ("detect/exact_names.cpp", "counted.length = (WORD)name_bytes(name);", "counted.length = (WORD)(name_bytes(name) - 2);",
+    ("clean/link_removal.cpp", "counted.length = (WORD)exact_name_bytes(name);", "counted.length = (WORD)(exact_name_bytes(name) - 2);",
      "value deleted by its name less one character"),
     ("detect/exact_names.cpp", "attempt < NAME_READ_ATTEMPTS", "attempt < 1", "a name that grows between reads given up"),
     ("clean/key_tree.cpp", "return ++bounds->reads <= 2 * bounds->limit;", "return true;",
