@@ -39,16 +39,21 @@ static bool wow64_directory(char *dir)
 
 const char *path_seen_at_boot(const char *path, char *out)
 {
-    if (!running_under_wow64())
-        return path;
+    switch (find_64bit_side()) {
+    case NO_64BIT_SIDE: return path;
+    case CANNOT_TELL_64BIT_SIDE: return NULL;
+    case HAS_64BIT_SIDE: break;
+    }
     char system_dir[BOOT_PATH_SIZE];
     UINT length = GetSystemDirectoryA(system_dir, BOOT_PATH_SIZE);
     if (length == 0 || length >= BOOT_PATH_SIZE)
-        return path;
+        return NULL;
     size_t rest = dir_prefix(path, system_dir);
-    char wow64_dir[BOOT_PATH_SIZE];
-    if (rest == 0 || !wow64_directory(wow64_dir))
+    if (rest == 0)
         return path;
+    char wow64_dir[BOOT_PATH_SIZE];
+    if (!wow64_directory(wow64_dir))
+        return NULL;
     int written = snprintf(out, BOOT_PATH_SIZE, "%s%s", wow64_dir, path + rest);
-    return written > 0 && written < BOOT_PATH_SIZE ? out : path;
+    return written > 0 && written < BOOT_PATH_SIZE ? out : NULL;
 }

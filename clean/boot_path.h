@@ -8,7 +8,9 @@
 // arranged for the boot keeps the name as given and is carried out on the 64-bit system
 // directory: a path in the system directory (as GetSystemDirectoryA names it, in any letter
 // case) becomes the same path in SysWOW64, written into out (BOOT_PATH_SIZE bytes), which
-// is returned. Anywhere else, without WoW64, or when a step fails: path itself.
+// is returned. Without a 64-bit side, or for a path elsewhere: path itself. NULL when that
+// cannot be told or the SysWOW64 name cannot be had whole: the system directory's name
+// would reach another program's file.
 const char *path_seen_at_boot(const char *path, char *out);
 
 #endif

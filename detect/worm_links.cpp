@@ -52,15 +52,13 @@ static bool link_ini_path(const worm_link &link, char *dir, bool *dir_asked, cha
     return length > 0 && length < INI_PATH_SIZE;
 }
 
-// Whether the rows of a 64-bit view are looked at: the question is asked once per walk, at
-// the first such row; without WoW64 those rows cost nothing more, not one registry call.
-static bool view_exists(const worm_link &link, int *wow64)
+// Whether the tool runs under WoW64 is asked once per walk, at the first row of a 64-bit
+// view; without WoW64 those rows cost nothing more, not one registry call.
+static wow64_side view_side(int *side)
 {
-    if (link.view == 0)
-        return true;
-    if (*wow64 < 0)
-        *wow64 = running_under_wow64() ? 1 : 0;
-    return *wow64 == 1;
+    if (*side < 0)
+        *side = (int)find_64bit_side();
+    return (wow64_side)*side;
 }
 
 worm_link_mask walk_worm_links(const link_steps &steps)
@@ -69,11 +67,21 @@ worm_link_mask walk_worm_links(const link_steps &steps)
     char dir[WINDOWS_DIR_SIZE];
     char path[INI_PATH_SIZE];
     bool dir_asked = false;
-    int wow64 = -1;
+    int side = -1;
     for (size_t i = 0; i < WORM_LINK_COUNT; i++) {
         const worm_link &link = WORM_LINKS[i];
-        if (!view_exists(link, &wow64))
-            continue;
+        if (link.view != 0) {
+            wow64_side found = view_side(&side);
+            if (found == NO_64BIT_SIDE)
+                continue;
+            // A view that may be there may hold the link: the strict look counts it. The
+            // others try it: on Windows without that view the flag reaches the default view
+            // again (9x, XP and later) or is refused (2000), which they take as absent.
+            if (found == CANNOT_TELL_64BIT_SIDE && steps.strict) {
+                mask |= link.bit;
+                continue;
+            }
+        }
         bool hit = false;
         switch (link.kind) {
         case LINK_KIND_COMMAND: hit = steps.command(link, steps.strict); break;

@@ -70,8 +70,9 @@ struct link_steps {
 // Walks the table in order and returns the mask of the links whose step said true for one
 // of their rows. The Windows directory is asked for once, at the first ini link; when it
 // cannot be had, or a path would not fit, the ini links are not looked at. Whether the tool
-// runs under WoW64 is asked once, at the first row of a 64-bit view; elsewhere such rows
-// are passed over.
+// runs under WoW64 is asked once, at the first row of a 64-bit view; without WoW64 such rows
+// are passed over. When that cannot be told, a strict walk counts their links as there and
+// the others step through them.
 worm_link_mask walk_worm_links(const link_steps &steps);
 
 // Reads every link, changing nothing, and returns the mask of the links present.
@@ -79,8 +80,8 @@ worm_link_mask probe_worm_links(void);
 
 // Looks at every link again after the removal, changing nothing, and returns the mask of
 // the links that may still be there: unlike the probe, a link that cannot be read (a key
-// that exists but does not open, a value or ini file that cannot be read) counts as left,
-// so that success is claimed only for what was seen gone.
+// that exists but does not open, a value or ini file that cannot be read, a 64-bit view
+// that may be there) counts as left, so that success is claimed only for what was seen gone.
 worm_link_mask links_left(void);
 
 #endif

@@ -3,15 +3,47 @@
 #include "platform/win.h"
 
 typedef BOOL(WINAPI *is_wow64_process_fn)(HANDLE process, BOOL *wow64);
+typedef BOOL(WINAPI *is_wow64_process2_fn)(HANDLE process, USHORT *process_machine,
+                                           USHORT *native_machine);
 
-bool running_under_wow64(void)
+// IMAGE_FILE_MACHINE_UNKNOWN: the process runs natively, not under WoW64.
+#define NATIVE_PROCESS 0
+
+// The export, or NULL with *absent telling whether Windows has no such call: on a kernel32
+// that exports a call, GetProcAddress fails only otherwise (a forwarded export whose target
+// does not load), and then nothing is known.
+static FARPROC find_call(HMODULE kernel32, const char *name, bool *absent)
 {
+    FARPROC call = GetProcAddress(kernel32, name);
+    *absent = call == NULL && GetLastError() == ERROR_PROC_NOT_FOUND;
+    return call;
+}
+
+wow64_side find_64bit_side(void)
+{
+    // KERNEL32 is in every Windows process: failing to name it says nothing about the machine.
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     if (kernel32 == NULL)
-        return false;
+        return CANNOT_TELL_64BIT_SIDE;
+    bool absent = false;
     // Through void (*)(void), which the compiler takes as matching every function type.
+    is_wow64_process2_fn is_wow64_process2 =
+        (is_wow64_process2_fn)(void (*)(void))find_call(kernel32, "IsWow64Process2", &absent);
+    if (is_wow64_process2 != NULL) {
+        USHORT process_machine = NATIVE_PROCESS;
+        USHORT native_machine = NATIVE_PROCESS;
+        if (!is_wow64_process2(GetCurrentProcess(), &process_machine, &native_machine))
+            return CANNOT_TELL_64BIT_SIDE;
+        return process_machine != NATIVE_PROCESS ? HAS_64BIT_SIDE : NO_64BIT_SIDE;
+    }
+    if (!absent)
+        return CANNOT_TELL_64BIT_SIDE;
     is_wow64_process_fn is_wow64_process =
-        (is_wow64_process_fn)(void (*)(void))GetProcAddress(kernel32, "IsWow64Process");
+        (is_wow64_process_fn)(void (*)(void))find_call(kernel32, "IsWow64Process", &absent);
+    if (is_wow64_process == NULL)
+        return absent ? NO_64BIT_SIDE : CANNOT_TELL_64BIT_SIDE;
     BOOL wow64 = FALSE;
-    return is_wow64_process != NULL && is_wow64_process(GetCurrentProcess(), &wow64) && wow64;
+    if (!is_wow64_process(GetCurrentProcess(), &wow64))
+        return CANNOT_TELL_64BIT_SIDE;
+    return wow64 ? HAS_64BIT_SIDE : NO_64BIT_SIDE;
 }

@@ -3,8 +3,17 @@
 #ifndef DETECT_WOW64_H
 #define DETECT_WOW64_H
 
-// Asked afresh at each call. IsWow64Process is looked up at run time: a Windows without it
-// (the 9x family, NT 4, 2000) runs no WoW64, and neither does one whose answer fails.
-bool running_under_wow64(void);
+enum wow64_side {
+    NO_64BIT_SIDE,    // 32-bit Windows, or one without WoW64 calls (9x, NT 4, 2000)
+    HAS_64BIT_SIDE,   // x64, or ARM64 running the tool under x86 emulation
+    CANNOT_TELL_64BIT_SIDE,  // the question failed: either may be true
+};
+
+// Asked afresh at each call; the calls are looked up at run time, so the exe still loads on
+// Windows without them. IsWow64Process2 answers on x64 and ARM64 alike; where it is not
+// exported, IsWow64Process does (on ARM64 it says FALSE for an emulated x86 program, but
+// every ARM64 Windows exports IsWow64Process2). A call that is not exported says there is
+// no 64-bit side; any other failure, of the lookup or of the call, cannot tell.
+wow64_side find_64bit_side(void);
 
 #endif

@@ -32,14 +32,16 @@ static bool user_agrees(void)
 }
 
 // The file could not be deleted now: Windows deletes it at the next start, which the user
-// starts with R; under WoW64 it is named where that start finds it. The restart is asked
-// for even when the deletion could not be arranged: the running worm stops and its links
-// are gone, and the user is told to come back.
+// starts with R; under WoW64 it is named where that start finds it, and where that name
+// cannot be had nothing is arranged. The restart is asked for even when the deletion could
+// not be arranged: the running worm stops and its links are gone, and the user is told to
+// come back.
 // Never returns.
 [[noreturn]] static void restart_to_finish(void)
 {
     char boot_path[BOOT_PATH_SIZE];
-    if (!schedule_delete_at_boot(path_seen_at_boot(worm_path, boot_path), NULL))
+    const char *boot_name = path_seen_at_boot(worm_path, boot_path);
+    if (boot_name == NULL || !schedule_delete_at_boot(boot_name, NULL))
         win_puts(MSG_NOT_SCHEDULED);
     win_puts(MSG_MUST_RESTART);
     win_puts(MSG_PRESS_R);

@@ -33,8 +33,10 @@ void set_family(Family family);
 // call fail (return 0). The directory itself is created on the host.
 void set_windows_dir(const std::string &path);
 void set_system_dir(const std::string &path);
-// A 64-bit machine on which the tool runs under WoW64 (NT family): IsWow64Process answers
-// TRUE, GetSystemWow64DirectoryA the Windows directory + "\SysWOW64" (created on the host;
+// A 64-bit machine on which the tool runs under WoW64 (NT family): IsWow64Process2 answers
+// the x86 process machine (and AMD64 or ARM64 as the native one; on a 32-bit machine the
+// process machine is IMAGE_FILE_MACHINE_UNKNOWN), IsWow64Process TRUE on x64 and FALSE on
+// ARM64, where the x86 tool runs emulated, GetSystemWow64DirectoryA the Windows directory + "\SysWOW64" (created on the host;
 // on a 32-bit machine it fails with ERROR_CALL_NOT_IMPLEMENTED), GetSystemDirectoryA still
 // the system directory, whose files the tool's file calls then reach in SysWOW64 (the
 // controls below name the files themselves). RegOpenKeyExA from HKEY_LOCAL_MACHINE sees
@@ -42,7 +44,13 @@ void set_system_dir(const std::string &path);
 // Software\Classes is shared by both views, and the controls name the keys themselves.
 // The 32-bit Run key is there, empty. MoveFileExA with DELAY_UNTIL_REBOOT notes the path as
 // it was given.
-void set_64bit_machine();
+enum Arch { ARCH_X64, ARCH_ARM64 };
+void set_64bit_machine(Arch arch = ARCH_X64);
+// KERNEL32 of the NT family exports IsWow64Process2, IsWow64Process and
+// GetSystemWow64DirectoryA (the 9x family none of them); this Windows lacks the one named:
+// GetProcAddress fails for it with ERROR_PROC_NOT_FOUND (NT 4 and 2000 lack all three,
+// XP SP2 to Windows 10 1703 IsWow64Process2).
+void drop_export(const std::string &name);
 
 // ---- Registry. Paths are relative to a root (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT,
 // HKEY_CURRENT_USER) and compared without regard to case. A null name is the default value.

@@ -15,6 +15,7 @@ typedef int32_t LONG;
 typedef int BOOL;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
+typedef uint16_t USHORT;
 typedef uint16_t WCHAR;
 typedef unsigned int UINT;
 typedef char CHAR;
@@ -242,8 +243,8 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES sta
                            DWORD buffer_size, PTOKEN_PRIVILEGES previous, PDWORD return_size);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
 // Modules: USER32 can be loaded, with its ExitWindowsEx; ntdll (NT family only) is there,
-// with its NtDeleteKey; KERNEL32 is there, with IsWow64Process and GetSystemWow64DirectoryA
-// on the NT family.
+// with its NtDeleteKey; KERNEL32 is there, with IsWow64Process2, IsWow64Process and
+// GetSystemWow64DirectoryA on the NT family.
 HMODULE LoadLibraryA(LPCSTR name);
 HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);

@@ -4,7 +4,6 @@
 #include "tests/fault_sweep.h"
 
 #include "clean/boot_delete.h"
-#include "clean/boot_path.h"
 
 namespace {
 
@@ -261,34 +260,6 @@ TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
     sim::fail("GetVersionExA");
     EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
     EXPECT_TRUE(sim::exists(WININIT_INI));
-}
-
-TEST_F(ToolTest, BootPathIsInSysWow64ForTheSystemDirectoryUnderWow64Only)
-{
-    struct {
-        bool wow64;
-        const char *path;
-        const char *boot_path;
-        const char *fails = NULL;
-    } cases[] = {
-        {false, WORM_PATH, WORM_PATH},
-        {true, "c:\\windows\\system32\\files32.vxd", WIN_DIR "\\SysWOW64\\files32.vxd"},
-        {true, WIN_DIR "\\SYSTEM32X\\FILES32.VXD", WIN_DIR "\\SYSTEM32X\\FILES32.VXD"},
-        {true, WIN_DIR "\\FILES32.VXD", WIN_DIR "\\FILES32.VXD"},
-        {true, WORM_PATH, WORM_PATH, "GetSystemWow64DirectoryA"},
-    };
-    for (const auto &c : cases) {
-        sim::reset();
-        if (c.wow64) {
-            sim::set_64bit_machine();
-            // As 64-bit Windows names it, in mixed case.
-            sim::set_system_dir("C:\\Windows\\system32");
-        }
-        if (c.fails != NULL)
-            sim::fail(c.fails);
-        char out[BOOT_PATH_SIZE];
-        EXPECT_EQ(std::string(c.boot_path), path_seen_at_boot(c.path, out)) << c.path;
-    }
 }
 
 }  // namespace

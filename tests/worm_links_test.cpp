@@ -197,7 +197,7 @@ TEST_F(ToolTest, ProbeLooksInTableOrder)
     probe_worm_links();
     std::vector<std::string> order;
     for (const sim::Call &call : sim::calls()) {
-        if (call.name == "GetWindowsDirectoryA" || call.name == "IsWow64Process")
+        if (call.name == "GetWindowsDirectoryA" || call.name == "IsWow64Process2")
             order.push_back(call.name);
         else if (call.name == "RegOpenKeyExA" || call.name == "GetPrivateProfileStringA")
             order.push_back(call.name + " " + call.args.substr(0, call.args.find(',', call.args.find(',') + 1)));
@@ -205,7 +205,7 @@ TEST_F(ToolTest, ProbeLooksInTableOrder)
     EXPECT_EQ((std::vector<std::string>{
                   "RegOpenKeyExA HKEY_LOCAL_MACHINE, \"Software\\CLASSES\\exefile\\shell\\open\\command\"",
                   "RegOpenKeyExA HKEY_LOCAL_MACHINE, \"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices\"",
-                  "IsWow64Process",
+                  "IsWow64Process2",
                   "RegOpenKeyExA HKEY_LOCAL_MACHINE, \"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\"",
                   "RegOpenKeyExA HKEY_CLASSES_ROOT, \".dl\"",
                   "RegOpenKeyExA HKEY_CLASSES_ROOT, \"exefile\\shell\\open\\command\"",

@@ -223,6 +223,7 @@ HANDLE open_shield(DWORD disposition);
 
 // ---- KERNEL32's WoW64 calls, found through GetProcAddress (sim_wow64.cpp).
 BOOL is_wow64_process(HANDLE process, BOOL *wow64);
+BOOL is_wow64_process2(HANDLE process, USHORT *process_machine, USHORT *native_machine);
 UINT get_system_wow64_directory(LPSTR buffer, UINT size);
 
 // ---- Version, privileges, shutdown (sim_system.cpp).
@@ -230,6 +231,8 @@ struct System {
     Family family = FAMILY_NT;
     DWORD last_error = 0;
     bool wow64 = false;              // a 64-bit machine: the tool runs under WoW64
+    bool arm64 = false;              // that machine is ARM64: the tool runs emulated
+    std::set<std::string> missing_exports;  // KERNEL32 calls this Windows lacks
     bool privilege_held = true;      // the user may shut the machine down
     bool privilege_enabled = false;  // enabled in the process token
     bool restart_requested = false;

@@ -40,6 +40,7 @@ const Export kNtdllExports[] = {
 };
 // The NT family's KERNEL32 only.
 const Export kKernel32Exports[] = {
+    {"IsWow64Process2", as_farproc(is_wow64_process2)},
     {"IsWow64Process", as_farproc(is_wow64_process)},
     {"GetSystemWow64DirectoryA", as_farproc(get_system_wow64_directory)},
 };
@@ -54,7 +55,8 @@ template <size_t N> FARPROC find_export(const Export (&exports)[N], const char *
 FARPROC export_of(HMODULE module, const char *name) {
     if (module == kUser32 && strcmp(name, "ExitWindowsEx") == 0) return as_farproc(&ExitWindowsEx);
     if (module == kNtdll) return find_export(kNtdllExports, name);
-    if (module == kKernel32 && machine().system.family == sim::FAMILY_NT)
+    if (module == kKernel32 && machine().system.family == sim::FAMILY_NT &&
+        machine().system.missing_exports.count(name) == 0)
         return find_export(kKernel32Exports, name);
     return nullptr;
 }

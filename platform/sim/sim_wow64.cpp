@@ -53,7 +53,30 @@ BOOL is_wow64_process(HANDLE process, BOOL *wow64) {
         set_last_error(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    *wow64 = machine().system.wow64 ? TRUE : FALSE;
+    // On ARM64 an emulated x86 program is told FALSE, as on 32-bit Windows.
+    *wow64 = machine().system.wow64 && !machine().system.arm64 ? TRUE : FALSE;
+    return TRUE;
+}
+
+// IMAGE_FILE_MACHINE_* values.
+const USHORT kMachineUnknown = 0, kMachineI386 = 0x014C, kMachineAmd64 = 0x8664, kMachineArm64 = 0xAA64;
+
+BOOL is_wow64_process2(HANDLE process, USHORT *process_machine, USHORT *native_machine) {
+    Args args;
+    args.raw(process == INVALID_HANDLE_VALUE ? "GetCurrentProcess()" : "handle").pointer(process_machine);
+    args.pointer(native_machine);
+    if (auto fault = record("IsWow64Process2", args)) {
+        set_last_error(*fault);
+        return FALSE;
+    }
+    if (!process_machine) {
+        set_last_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const System &system = machine().system;
+    *process_machine = system.wow64 ? kMachineI386 : kMachineUnknown;
+    if (native_machine)
+        *native_machine = !system.wow64 ? kMachineI386 : system.arm64 ? kMachineArm64 : kMachineAmd64;
     return TRUE;
 }
 
@@ -76,10 +99,15 @@ UINT get_system_wow64_directory(LPSTR buffer, UINT size) {
 
 }  // namespace detail
 
-void set_64bit_machine() {
+void set_64bit_machine(Arch arch) {
     detail::machine().system.wow64 = true;
+    detail::machine().system.arm64 = arch == ARCH_ARM64;
     make_dir(detail::wow64_dir());
     create_key(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run");
 }
 
+}  // namespace sim
+
+namespace sim {
+void drop_export(const std::string &name) { detail::machine().system.missing_exports.insert(name); }
 }  // namespace sim
