@@ -5,7 +5,7 @@
 // marked one, or one more than its values when none is marked; a key that does not open
 // only the open; the two ini links one Windows directory and one profile read each; and
 // whether the tool runs under WoW64, four calls (KERNEL32's handle, the address of
-// IsWow64Process, the process and the question) asked once, on this 32-bit machine.
+// IsWow64Process2, the process and the question) asked once, on this 32-bit machine.
 #include <cstdio>
 
 #include "tests/tool_fixture.h"

@@ -36,9 +36,9 @@ ALLOWED_IMPORTS = {
         "MoveFileExA": "stub on 9x; used on the NT family only (9x schedules through WININIT.INI)",
         "PeekConsoleInputA": "95+", "ReadConsoleInputA": "95+", "SetConsoleMode": "95+",
         "SetFileAttributesA": "95+", "SleepEx": "95+", "WritePrivateProfileStringA": "95+",
-        # USER32 at the restart, KERNEL32's IsWow64Process and GetSystemWow64DirectoryA (not
-        # in 98, NT 4 or 2000: never imported), and libgcc's start-up looking for its DLL's
-        # frame registry.
+        # USER32 at the restart, KERNEL32's IsWow64Process2, IsWow64Process and
+        # GetSystemWow64DirectoryA (not in 98, NT 4 or 2000, the first not before Windows 10
+        # 1709: never imported), and libgcc's start-up looking for its DLL's frame registry.
         "LoadLibraryA": "95+", "GetProcAddress": "95+", "GetModuleHandleA": "95+",
         "SetLastError": "95+",
         "FreeLibrary": "95+ (libgcc's start-up only)",
