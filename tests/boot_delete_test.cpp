@@ -199,7 +199,7 @@ void check_wininit(const WininitStaging &s, bool arranged, const Fault &fault)
     bool there = sim::read_file(WININIT_INI, &text) && !text.empty();
     sim::clear_faults();
     sim::hold_in_use(WININIT_OLD, false);
-    restore_set_aside_wininit();
+    restore_set_aside_wininit(WORM_PATH, NULL);
     if (!arranged) {
         EXPECT_EQ(s.ini ? USERS : "none", sim::read_file(WININIT_INI, &text) ? text : "none") << fault.where;
         EXPECT_TRUE(!there || fault.call == "SetFileAttributesA" ||
@@ -233,7 +233,7 @@ TEST_F(ToolTest, SetAsideWininitStaysWithItsCopyWhenItCannotComeBack)
     sim::write_file(WININIT_OLD, SOMEONE_ELSES);
     sim::write_file(WININIT_NEW, "[rename]\r\n" + std::string(ENTRY));
     sim::fail("MoveFileA");
-    restore_set_aside_wininit();
+    restore_set_aside_wininit(WORM_PATH, NULL);
     EXPECT_FALSE(sim::exists(WININIT_INI));
     EXPECT_TRUE(sim::exists(WININIT_OLD) && sim::exists(WININIT_NEW));
 }
