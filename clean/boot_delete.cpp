@@ -99,13 +99,11 @@ static bool emit_text(struct copy_sink *sink, const char *text)
 // inside: UTF-16 text) would arrange nothing, and could spoil the entries it holds.
 static bool is_ansi_piece(const char *piece, size_t length, bool first)
 {
-    if (memchr(piece, '\0', length) != NULL)
+    // fgets ended the piece with a NUL: one before it is a NUL byte of the file.
+    if (strlen(piece) != length)
         return false;
-    if (!first || length < 2)
-        return true;
-    if (memcmp(piece, "\xFF\xFE", 2) == 0 || memcmp(piece, "\xFE\xFF", 2) == 0)
-        return false;
-    return length < 3 || memcmp(piece, "\xEF\xBB\xBF", 3) != 0;
+    return !first || (strncmp(piece, "\xEF\xBB\xBF", 3) != 0 && strncmp(piece, "\xFF\xFE", 2) != 0 &&
+                      strncmp(piece, "\xFE\xFF", 2) != 0);
 }
 
 // Copies WININIT.INI (in may be NULL: there is none) into sink with the entry line as the
