@@ -78,21 +78,22 @@ static void check(bool ok, const char *what)
     abort();
 }
 
-static std::string file(const char *path)
+// True when the file at path holds text, or is not there (text NULL).
+static bool holds(const char *path, const std::string *text)
 {
-    std::string text;
-    return sim::read_file(path, &text) ? text : "<none>";
+    std::string now;
+    return sim::read_file(path, &now) ? text != NULL && now == *text : text == NULL;
 }
 
-// The machine with these files ("<none>": not there), tidied by the next run.
-static void tidy(const std::string &ini, const std::string &new_file, const std::string &old)
+// The next run's tidying on a machine with these files (NULL: not there).
+static void tidy(const std::string *ini, const std::string *new_file, const std::string *old)
 {
     sim::reset();
     sim::set_family(sim::FAMILY_9X);
     const char *paths[] = {WININIT_INI, WININIT_NEW, WININIT_OLD};
-    const std::string *texts[] = {&ini, &new_file, &old};
+    const std::string *texts[] = {ini, new_file, old};
     for (int i = 0; i < 3; i++) {
-        if (*texts[i] != "<none>")
+        if (texts[i] != NULL)
             sim::write_file(paths[i], *texts[i]);
     }
     restore_set_aside_wininit(WORM, NULL);
@@ -103,21 +104,20 @@ static void tidy(const std::string &ini, const std::string &new_file, const std:
 // file that may or may not be that copy or a front part of it.
 static void check_tidying(const std::string &old, const std::string &copy, const std::string &other)
 {
-    const std::string none = "<none>";
     bool whole = !copy.empty() && other == copy;
-    bool front = !copy.empty() && copy.compare(0, other.size(), other) == 0 && other.size() <= copy.size();
-    tidy(none, other, old);
-    check(whole ? file(WININIT_INI) == old && file(WININIT_NEW) == none && file(WININIT_OLD) == none
-                : file(WININIT_INI) == none && file(WININIT_NEW) == other && file(WININIT_OLD) == old,
-          "the set-aside pair");
-    tidy(old, other, none);
-    // Of a file that is not ANSI text the edit wrote at most the pieces before the first
-    // one that showed it: such a front part may go, as it holds nothing but the file's bytes.
+    bool front = !copy.empty() && copy.compare(0, other.size(), other) == 0;
+    // Of a file that is not ANSI text the edit wrote at most the pieces before the one that
+    // showed it: such a front part holds nothing but the file's bytes, and may go.
     bool may_go = copy.empty() && old.compare(0, other.size(), other) == 0;
-    check(file(WININIT_INI) == old && (file(WININIT_NEW) == (front ? none : other) || may_go),
+    tidy(NULL, &other, &old);
+    check(whole ? holds(WININIT_INI, &old) && holds(WININIT_NEW, NULL) && holds(WININIT_OLD, NULL)
+                : holds(WININIT_INI, NULL) && holds(WININIT_NEW, &other) && holds(WININIT_OLD, &old),
+          "the set-aside pair");
+    tidy(&old, &other, NULL);
+    check(holds(WININIT_INI, &old) && (holds(WININIT_NEW, front ? NULL : &other) || may_go),
           "a WININIT.NEW beside WININIT.INI");
-    tidy(other, none, old);
-    check(file(WININIT_INI) == other && file(WININIT_OLD) == (whole ? none : old), "a WININIT.OLD beside WININIT.INI");
+    tidy(&other, NULL, &old);
+    check(holds(WININIT_INI, &other) && holds(WININIT_OLD, whole ? NULL : &old), "a WININIT.OLD beside WININIT.INI");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
