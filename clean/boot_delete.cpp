@@ -294,18 +294,20 @@ static enum copy_match match_copy(const char *file, const char *source, const ch
         return MATCH_NONE;
     FILE *in = win_fopen(source, "rb");
     enum copy_match result = MATCH_NONE;
-    if (in != NULL) {
+    // The edit makes its copy of no WININIT.INI as well.
+    if (in != NULL || (entry != NULL && known_absent(source))) {
         struct copy_sink sink = {NULL, match, false, false};
         bool whole = entry != NULL ? copy_with_entry(in, &sink, entry) : copy_plain(in, &sink);
         char byte;
-        if (ferror(match) || ferror(in) || sink.differs)
+        if (ferror(match) || (in != NULL && ferror(in)) || sink.differs)
             result = MATCH_NONE;
         else if (sink.ended)
             result = MATCH_FRONT_PART;
         else if (whole && fread(&byte, 1, 1, match) == 0 && !ferror(match))
             result = MATCH_WHOLE;
-        fclose(in);
     }
+    if (in != NULL)
+        fclose(in);
     fclose(match);
     return result;
 }
@@ -328,8 +330,8 @@ void restore_set_aside_wininit(const char *path, const char *new_name)
     if (new_there && old_there && known_absent(names.ini) &&
         match_copy(names.new_copy, names.old, entry) == MATCH_WHOLE)
         MoveFileA(names.old, names.ini);
-    // A WININIT.NEW that holds the copy of WININIT.INI, or a front part of it, holds nothing
-    // that WININIT.INI does not.
+    // A WININIT.NEW that holds the copy of WININIT.INI (or of none), or a front part of it,
+    // holds nothing but WININIT.INI's bytes and the entry.
     if (new_there && match_copy(names.new_copy, names.ini, entry) != MATCH_NONE)
         DeleteFileA(names.new_copy);
     // A WININIT.OLD of which WININIT.INI is the copy was left after the second rename.

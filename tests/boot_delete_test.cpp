@@ -291,6 +291,8 @@ const TidyCase TIDY_CASES[] = {
     {"EntryUnderAnotherHeader", {"-", C_OTHER_HEADER, U, "-"}, {"-", C_OTHER_HEADER, U, "-"}},
     {"NewCutBeforeTheFirstRename", {U, C.substr(0, 30), "-", "-"}, {U, "-", "-", "-"}},
     {"NewCutRightAfterItsOpening", {U, "", "-", "-"}, {U, "-", "-", "-"}},
+    {"NewCutWhereNoIniWas", {"-", "[rename]\r\nNUL=C:\\WIN", "-", "-"}, {"-", "-", "-", "-"}},
+    {"OthersNewWhereNoIniIs", {"-", SOMEONE_ELSES, "-", "-"}, {"-", SOMEONE_ELSES, "-", "-"}},
     {"NewCutAndOffByOneByte", {U, one_byte_off(C, 3).substr(0, 30), "-", "-"},
      {U, one_byte_off(C, 3).substr(0, 30), "-", "-"}},
     {"OldLeftAfterTheSecondRename", {C, "-", U, "-"}, {C, "-", "-", "-"}},
@@ -323,7 +325,10 @@ TEST_F(ToolTest, NextRunTidiesOnlyWhatContentProvesTheEditsOwn)
 // as they were; a second run without faults ends where a run without faults does.
 TEST_F(ToolTest, TidyingLosesNothingWhateverFails)
 {
-    for (const TidyCase &c : {TIDY_CASES[1], TIDY_CASES[5], TIDY_CASES[7], TIDY_CASES[10]}) {
+    for (const TidyCase &c : TIDY_CASES) {
+        if (!strstr("SetAsidePairWithCutCopyBack OthersNewBesideAnOldOld NewCutBeforeTheFirstRename "
+                    "OldLeftAfterTheSecondRename NewCutWhereNoIniWas", c.name))
+            continue;
         auto prep = [&] {
             sim::reset();
             sim::set_family(sim::FAMILY_9X);
@@ -337,7 +342,8 @@ TEST_F(ToolTest, TidyingLosesNothingWhateverFails)
             [&](int, const Fault &fault) {
                 std::string ini, old_file;
                 bool ini_there = sim::read_file(WININIT_INI, &ini);
-                EXPECT_TRUE(ini_there ? ini == U || ini == C : sim::read_file(WININIT_OLD, &old_file) && old_file == U)
+                bool users = c.before[0] == U || c.before[2] == U;
+                EXPECT_TRUE(ini_there ? ini == U || ini == C : !users || (sim::read_file(WININIT_OLD, &old_file) && old_file == U))
                     << fault.where;
                 EXPECT_EQ(0, sim::open_files()) << fault.where;
                 sim::clear_faults();
