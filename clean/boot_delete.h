@@ -24,11 +24,12 @@ void restore_set_aside_wininit(const char *path, const char *new_name);
 // entry "NUL=<path>" (or "<new_name>=<path>", path by its short form when it has one) first
 // in the [rename] section of WININIT.INI (which must be ANSI text: no byte-order mark, no
 // NUL byte), rebuilt through WININIT.NEW, which must not exist
-// yet (another program's is never touched); WININIT.INI is replaced only by a copy written in full, and
+// yet (one that is there is never written); WININIT.INI is replaced only by a copy written in full, and
 // is set aside as WININIT.OLD until that copy has taken its place, so other programs'
 // entries are never lost: when any step fails, WININIT.INI is as it was and neither
 // WININIT.NEW nor WININIT.OLD is left; when WININIT.OLD cannot be given back, the copy stays
-// as WININIT.INI, or both stay for restore_set_aside_wininit. Prints nothing. True when the deletion is
+// as WININIT.INI, or both stay for restore_set_aside_wininit. The aside file's bytes go back
+// by copy only through WININIT.TMR, renamed once whole. Prints nothing. True when the deletion is
 // arranged: NT, Windows accepted the pending move; 9x, WININIT.INI now holds the entry.
 bool schedule_delete_at_boot(const char *path, const char *new_name);
 
