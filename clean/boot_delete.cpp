@@ -59,12 +59,59 @@ static int match_header(int matched, const char *piece, size_t length)
     return matched;
 }
 
-// Copies WININIT.INI (in may be NULL: there is none) into out with the entry as the first
-// line of the first [rename] section, or in a new section at the end. The entry always
+// Where the bytes of copy_with_entry go: written to out, or, where out is NULL, held
+// against the bytes of the file match, for the proof that a file is the tool's own copy.
+struct copy_sink {
+    FILE *out;
+    FILE *match;
+    bool differs;  // a byte of match is not the one the copy has there
+    bool ended;    // match ended before the copy did, or could not be read on
+};
+
+// False when the bytes could not be written, or when they are no longer matched (a byte
+// differs or match has ended): the rest of the copy would tell nothing more.
+static bool emit(struct copy_sink *sink, const char *bytes, size_t length)
+{
+    if (sink->out != NULL)
+        return fwrite(bytes, 1, length, sink->out) == length;
+    char block[WININIT_LINE_SIZE];
+    while (length > 0) {
+        size_t want = length < sizeof block ? length : sizeof block;
+        size_t got = fread(block, 1, want, sink->match);
+        if (memcmp(block, bytes, got) != 0)
+            sink->differs = true;
+        if (got < want)
+            sink->ended = true;
+        if (sink->differs || sink->ended)
+            return false;
+        bytes += got;
+        length -= got;
+    }
+    return true;
+}
+
+static bool emit_text(struct copy_sink *sink, const char *text)
+{
+    return emit(sink, text, strlen(text));
+}
+
+// Appending ANSI lines to a file of another encoding (a byte-order mark first, or NUL bytes
+// inside: UTF-16 text) would arrange nothing, and could spoil the entries it holds.
+static bool is_ansi_piece(const char *piece, size_t length, bool first)
+{
+    // fgets ended the piece with a NUL: one before it is a NUL byte of the file.
+    if (strlen(piece) != length)
+        return false;
+    return !first || (strncmp(piece, "\xEF\xBB\xBF", 3) != 0 && strncmp(piece, "\xFF\xFE", 2) != 0 &&
+                      strncmp(piece, "\xFE\xFF", 2) != 0);
+}
+
+// Copies WININIT.INI (in may be NULL: there is none) into sink with the entry line as the
+// first line of the first [rename] section, or in a new section at the end. The entry always
 // starts a line of its own: after a header line longer than one piece, or the header as
 // the last line without a line end, it waits for the line's end. False on any read or
-// write error.
-static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char *path)
+// write error, and for a WININIT.INI that is not ANSI text.
+static bool copy_with_entry(FILE *in, struct copy_sink *sink, const char *entry)
 {
     bool header_seen = false;
     bool entry_written = false;
@@ -72,31 +119,33 @@ static bool copy_with_entry(FILE *in, FILE *out, const char *target, const char 
     int header_matched = 0;
     char line[WININIT_LINE_SIZE];
     size_t length = 0;
+    bool first = true;
     while (in != NULL && (length = read_piece(line, length, in)) > 0) {
+        if (!is_ansi_piece(line, length, first))
+            return false;
+        first = false;
         header_matched = match_header(header_matched, line, length);
         if (header_matched == RENAME_HEADER_LENGTH)
             header_seen = true;
-        if (fwrite(line, 1, length, out) != length)
+        if (!emit(sink, line, length))
             return false;
         at_line_start = line[length - 1] == '\n';
         if (at_line_start)
             header_matched = 0;
         if (header_seen && !entry_written && at_line_start) {
             entry_written = true;
-            if (fprintf(out, "%s=%s" LINE_END, target, path) < 0)
+            if (!emit_text(sink, entry))
                 return false;
         }
     }
     if (in != NULL && ferror(in))
         return false;
     // A last line without a line end stays so, unless the tool's own lines follow it.
-    if (!entry_written && !at_line_start && fputs(LINE_END, out) < 0)
+    if (!entry_written && !at_line_start && !emit_text(sink, LINE_END))
         return false;
-    if (!header_seen && fputs(RENAME_HEADER LINE_END, out) < 0)
+    if (!header_seen && !emit_text(sink, RENAME_HEADER LINE_END))
         return false;
-    if (!entry_written && fprintf(out, "%s=%s" LINE_END, target, path) < 0)
-        return false;
-    return true;
+    return entry_written || emit_text(sink, entry);
 }
 
 // Deletes a file of the tool's own that is not to stay; the step it served has failed.
@@ -115,6 +164,18 @@ static bool close_written(FILE *out, bool written)
     return fclose(out) == 0 && written;
 }
 
+// Copies in into sink byte for byte; false when any step failed.
+static bool copy_plain(FILE *in, struct copy_sink *sink)
+{
+    char block[WININIT_LINE_SIZE];
+    size_t length;
+    while ((length = fread(block, 1, sizeof block, in)) > 0) {
+        if (!emit(sink, block, length))
+            return false;
+    }
+    return !ferror(in);
+}
+
 // Copies the file at from to a new file at to, byte for byte; false when any step failed.
 static bool copy_bytes(const char *from, const char *to)
 {
@@ -126,116 +187,80 @@ static bool copy_bytes(const char *from, const char *to)
         fclose(in);
         return false;
     }
-    char block[WININIT_LINE_SIZE];
-    size_t length;
-    bool complete = true;
-    while (complete && (length = fread(block, 1, sizeof block, in)) > 0)
-        complete = fwrite(block, 1, length, out) == length;
-    complete = !ferror(in) && complete;
+    struct copy_sink sink = {out, NULL, false, false};
+    bool complete = copy_plain(in, &sink);
     fclose(in);
     return close_written(out, complete);
 }
 
-// A copy cut short must not pass for the user's file, whose aside copy is whole. One that
-// cannot go is emptied: an empty WININIT.INI carries nothing out at boot, and the next run
-// puts the aside file back in its place.
-static void drop_cut_copy(const char *path)
-{
-    if (DeleteFileA(path) || !file_exists(path))
-        return;
-    FILE *out = win_fopen(path, "wb");
-    if (out != NULL)
-        fclose(out);
-}
+// The names of the edit, in the Windows directory. tmp is the tool's own: the aside file's
+// bytes go there when they come back by copy.
+struct wininit_names {
+    char ini[WININIT_PATH_SIZE];
+    char new_copy[WININIT_PATH_SIZE];
+    char old[WININIT_PATH_SIZE];
+    char tmp[WININIT_PATH_SIZE];
+};
 
 // Gives the set-aside WININIT.INI its name back. When the rename is refused its bytes go
-// back through a copy, so that the user's entries never stay under the aside name alone.
-// False when neither way brought it back.
-static bool put_back(const char *old_path, const char *ini_path, DWORD attributes)
+// back through a copy, so that the user's entries never stay under the aside name alone;
+// the copy is written under the tool's own name and takes WININIT.INI's only when written
+// and closed in full, as a copy cut short (by a full disk or a power cut) would be carried
+// out at boot as if it were the user's file. False when neither way brought it back.
+static bool put_back(const struct wininit_names *names, DWORD attributes)
 {
-    if (!MoveFileA(old_path, ini_path)) {
-        if (!copy_bytes(old_path, ini_path)) {
-            drop_cut_copy(ini_path);
+    if (!MoveFileA(names->old, names->ini)) {
+        if (!known_absent(names->tmp))
             return false;
-        }
-        SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(old_path);
+        if (!copy_bytes(names->old, names->tmp) || !MoveFileA(names->tmp, names->ini))
+            return discard(names->tmp);
+        SetFileAttributesA(names->old, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(names->old);
     }
-    SetFileAttributesA(ini_path, attributes);
+    SetFileAttributesA(names->ini, attributes);
     return true;
 }
 
-// Puts the complete copy at new_path in the place of WININIT.INI (had_ini: there is one)
+// Puts the complete copy WININIT.NEW in the place of WININIT.INI (had_ini: there is one)
 // with the 9x family's calls alone, so that at every moment a complete WININIT.INI is there
-// under its own name or set aside under old_path, from where it goes back when a step
+// under its own name or set aside as WININIT.OLD, from where it goes back when a step
 // fails. MoveFileA never replaces a file: another program's file of the aside name stops
 // the change instead of being lost. When the aside file cannot come back, the copy, as
 // complete and with the entry, takes the name Windows reads; failing that too, both stay as
 // the pair that the next run puts back (restore_set_aside_wininit). True when WININIT.INI
 // now holds the copy.
-static bool replace_wininit(const char *ini_path, const char *new_path, const char *old_path, bool had_ini)
+static bool replace_wininit(const struct wininit_names *names, bool had_ini)
 {
     if (!had_ini)
-        return MoveFileA(new_path, ini_path) || discard(new_path);
+        return MoveFileA(names->new_copy, names->ini) || discard(names->new_copy);
     // Kept to give the user's file back exactly as it was.
-    DWORD attributes = GetFileAttributesA(ini_path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !MoveFileA(ini_path, old_path))
-        return discard(new_path);
-    if (MoveFileA(new_path, ini_path)) {
+    DWORD attributes = GetFileAttributesA(names->ini);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !MoveFileA(names->ini, names->old))
+        return discard(names->new_copy);
+    if (MoveFileA(names->new_copy, names->ini)) {
         // A read-only copy would refuse the deletion.
-        SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);
-        if (DeleteFileA(old_path))
+        SetFileAttributesA(names->old, FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileA(names->old))
             return true;
         // The new file goes out again so that the old one can come back; if it cannot,
         // the entry stays arranged.
-        if (!MoveFileA(ini_path, new_path))
+        if (!MoveFileA(names->ini, names->new_copy))
             return true;
     }
-    if (put_back(old_path, ini_path, attributes))
-        return discard(new_path);
-    return MoveFileA(new_path, ini_path) != FALSE;
+    if (put_back(names, attributes))
+        return discard(names->new_copy);
+    return MoveFileA(names->new_copy, names->ini) != FALSE;
 }
 
-// The three names of the edit, in the Windows directory; false when any does not fit.
-static bool wininit_paths(char *ini_path, char *new_path, char *old_path)
+// The names of the edit; false when any does not fit.
+static bool wininit_names_of(struct wininit_names *names)
 {
     char dir[WININIT_LINE_SIZE];
     UINT length = GetWindowsDirectoryA(dir, WININIT_LINE_SIZE);
     if (length == 0 || length >= WININIT_LINE_SIZE)
         return false;
-    return make_path(ini_path, dir, "\\WININIT.INI") && make_path(new_path, dir, "\\WININIT.NEW") &&
-           make_path(old_path, dir, "\\WININIT.OLD");
-}
-
-// An empty WININIT.INI beside the edit's pair is a cut copy the edit emptied: nothing is
-// lost with it.
-static bool delete_if_empty(const char *path)
-{
-    FILE *in = win_fopen(path, "rb");
-    if (in == NULL)
-        return false;
-    char byte;
-    bool empty = fread(&byte, 1, 1, in) == 0 && !ferror(in);
-    fclose(in);
-    return empty && DeleteFileA(path);
-}
-
-void restore_set_aside_wininit(void)
-{
-    if (is_nt_family())
-        return;
-    char ini_path[WININIT_PATH_SIZE];
-    char new_path[WININIT_PATH_SIZE];
-    char old_path[WININIT_PATH_SIZE];
-    if (!wininit_paths(ini_path, new_path, old_path) || !file_exists(old_path))
-        return;
-    // Only the edit leaves WININIT.OLD and WININIT.NEW without a WININIT.INI, or with an
-    // empty one in its place; the new file is its copy, which the run that made it did not
-    // get to put in place.
-    if (!file_exists(new_path) || !(known_absent(ini_path) || delete_if_empty(ini_path)))
-        return;
-    if (MoveFileA(old_path, ini_path))
-        DeleteFileA(new_path);
+    return make_path(names->ini, dir, "\\WININIT.INI") && make_path(names->new_copy, dir, "\\WININIT.NEW") &&
+           make_path(names->old, dir, "\\WININIT.OLD") && make_path(names->tmp, dir, "\\WININIT.TMR");
 }
 
 // Windows carries out WININIT.INI before long names are known: the entry names the file by
@@ -246,41 +271,113 @@ static const char *boot_time_name(const char *path, char *short_path)
     return length > 0 && length < WININIT_PATH_SIZE ? short_path : path;
 }
 
+// The entry line for path (and new_name, or NUL); false when it does not fit.
+static bool entry_line(char *entry, const char *path, const char *new_name)
+{
+    char short_path[WININIT_PATH_SIZE];
+    int length = snprintf(entry, WININIT_ENTRY_SIZE, "%s=%s" LINE_END, new_name != NULL ? new_name : "NUL",
+                          boot_time_name(path, short_path));
+    entry[WININIT_ENTRY_SIZE - 1] = '\0';
+    return length > 0 && length < WININIT_ENTRY_SIZE;
+}
+
+// How the bytes of a file stand to the copy that the edit makes of another with the entry.
+enum copy_match { MATCH_NONE, MATCH_FRONT_PART, MATCH_WHOLE };
+
+// Reads both files in blocks, side by side: MATCH_WHOLE when file holds exactly the copy
+// that copy_with_entry makes of source (or, entry NULL, source's bytes), MATCH_FRONT_PART when it holds a strict front part
+// of it (a write of the copy cut off), MATCH_NONE otherwise or when either cannot be read.
+static enum copy_match match_copy(const char *file, const char *source, const char *entry)
+{
+    FILE *match = win_fopen(file, "rb");
+    if (match == NULL)
+        return MATCH_NONE;
+    FILE *in = win_fopen(source, "rb");
+    enum copy_match result = MATCH_NONE;
+    // The edit makes its copy of no WININIT.INI as well.
+    if (in != NULL || (entry != NULL && known_absent(source))) {
+        struct copy_sink sink = {NULL, match, false, false};
+        bool whole = entry != NULL ? copy_with_entry(in, &sink, entry) : copy_plain(in, &sink);
+        char byte;
+        if (ferror(match) || (in != NULL && ferror(in)) || sink.differs)
+            result = MATCH_NONE;
+        else if (sink.ended)
+            result = MATCH_FRONT_PART;
+        else if (whole && fread(&byte, 1, 1, match) == 0 && !ferror(match))
+            result = MATCH_WHOLE;
+    }
+    if (in != NULL)
+        fclose(in);
+    fclose(match);
+    return result;
+}
+
+void restore_set_aside_wininit(const char *path, const char *new_name)
+{
+    struct wininit_names names;
+    char entry[WININIT_ENTRY_SIZE];
+    if (is_nt_family() || !wininit_names_of(&names))
+        return;
+    bool new_there = file_exists(names.new_copy);
+    bool old_there = file_exists(names.old);
+    bool tmp_there = file_exists(names.tmp);
+    if (!(new_there || old_there || tmp_there) || !entry_line(entry, path, new_name))
+        return;
+    // Each file goes only where its content proves it the edit's own, and then loses nothing:
+    // a WININIT.NEW that is exactly the copy of WININIT.OLD beside no WININIT.INI is the pair
+    // set aside between the two renames (a complete copy is written before the user's file is
+    // set aside, so a cut one never stands there), and the user's file gets its name back.
+    if (new_there && old_there && known_absent(names.ini) &&
+        match_copy(names.new_copy, names.old, entry) == MATCH_WHOLE)
+        MoveFileA(names.old, names.ini);
+    // A WININIT.NEW that holds the copy of WININIT.INI (or of none), or a front part of it,
+    // holds nothing but WININIT.INI's bytes and the entry.
+    if (new_there && match_copy(names.new_copy, names.ini, entry) != MATCH_NONE)
+        DeleteFileA(names.new_copy);
+    // A WININIT.OLD of which WININIT.INI is the copy was left after the second rename.
+    if (old_there && match_copy(names.ini, names.old, entry) == MATCH_WHOLE) {
+        SetFileAttributesA(names.old, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(names.old);
+    }
+    // The tool's own copy back, cut off or not yet renamed, holds only the user's bytes.
+    if (tmp_there && match_copy(names.tmp, names.ini, NULL) != MATCH_NONE)
+        DeleteFileA(names.tmp);
+}
+
 static bool schedule_in_wininit(const char *path, const char *new_name)
 {
-    char ini_path[WININIT_PATH_SIZE];
-    char new_path[WININIT_PATH_SIZE];
-    char old_path[WININIT_PATH_SIZE];
-    if (!wininit_paths(ini_path, new_path, old_path))
+    struct wininit_names names;
+    if (!wininit_names_of(&names))
         return false;
     // A WININIT.NEW that is already there is another program's, or one that may be: it is
     // never opened for writing.
-    if (!known_absent(new_path))
+    char entry[WININIT_ENTRY_SIZE];
+    if (!known_absent(names.new_copy) || !entry_line(entry, path, new_name))
         return false;
-    char short_path[WININIT_PATH_SIZE];
-    const char *entry_path = boot_time_name(path, short_path);
 
     // Binary both ways: every byte of the user's file is copied, those behind a DOS
     // end-of-file byte too, and each line keeps its own line end.
-    FILE *in = win_fopen(ini_path, "rb");
+    FILE *in = win_fopen(names.ini, "rb");
     // One that exists but cannot be read would be replaced by a file without its entries.
-    if (in == NULL && file_exists(ini_path))
+    if (in == NULL && file_exists(names.ini))
         return false;
-    FILE *out = win_fopen(new_path, "wb");
+    FILE *out = win_fopen(names.new_copy, "wb");
     if (out == NULL) {
         if (in != NULL)
             fclose(in);
         return false;
     }
-    bool complete = copy_with_entry(in, out, new_name != NULL ? new_name : "NUL", entry_path);
+    struct copy_sink sink = {out, NULL, false, false};
+    bool complete = copy_with_entry(in, &sink, entry);
     bool had_ini = in != NULL;
     if (in != NULL)
         fclose(in);
     complete = close_written(out, complete);
-    // A copy cut short by a full disk must never take the place of the user's file.
+    // A copy cut short by a full disk, or of a file that is no ANSI text, must never take
+    // the place of the user's file.
     if (!complete)
-        return discard(new_path);
-    return replace_wininit(ini_path, new_path, old_path, had_ini);
+        return discard(names.new_copy);
+    return replace_wininit(&names, had_ini);
 }
 
 bool schedule_delete_at_boot(const char *path, const char *new_name)

@@ -62,9 +62,6 @@ static bool user_agrees(void)
 
 int run_removal(void)
 {
-    // The user's pending renames come back first, should a run before have been cut off
-    // in the middle of its WININIT.INI edit.
-    restore_set_aside_wininit();
     // A length that does not fit says the buffer holds no directory.
     UINT length = GetSystemDirectoryA(system_dir, PATH_SIZE);
     if (length == 0 || length >= PATH_SIZE || system_dir[0] == '\0')
@@ -75,6 +72,10 @@ int run_removal(void)
         worm_path[0] = '\0';
         fatal_exit(MSG_NO_SYSTEM_DIR);
     }
+    // The user's pending renames come back first, should a run before have been cut off
+    // in the middle of its WININIT.INI edit; the proof that files are that edit's own needs
+    // the entry it made, which names the worm file (there is no WoW64 on the 9x family).
+    restore_set_aside_wininit(worm_path, NULL);
 
     int found_parts = file_exists(worm_path) ? FOUND_FILE : 0;
     worm_link_mask probe_mask = probe_worm_links();

@@ -86,8 +86,6 @@ INSTANTIATE_TEST_SUITE_P(
                         "NUL=C:\\other\\old.tmp\r\n\x1aNUL=C:\\other\\late.tmp\r\n"},
         WininitCase{"HeaderLastWithoutLineEnd", BYTES("a=b\r\n[rename]"),
                     std::string("a=b\r\n[rename]\r\n") + ENTRY},
-        WininitCase{"NulByteInALineIsCopied", BYTES("[rename]\r\nx=\0y\r\n"),
-                    std::string("[rename]\r\n") + ENTRY + std::string("x=\0y\r\n", 6)},
         WininitCase{"BlankInsideTheHeaderMakesItText", BYTES("[ren ame]\r\n"), std::string("[ren ame]\r\n[rename]\r\n") + ENTRY},
         WininitCase{"LastLineWithoutLineEndStaysSo", BYTES("[rename]\r\na=b"),
                     std::string("[rename]\r\n") + ENTRY + "a=b"}),
@@ -111,6 +109,30 @@ TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
     schedule_delete_at_boot(WORM_PATH, NULL);
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ(header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\n" + ENTRY + "w=2\r\n", after);
+}
+
+// A WININIT.INI of another encoding is not edited: ANSI lines appended to it would arrange
+// nothing. It stays as it was, with nothing of the tool's beside it.
+TEST_F(ToolTest, WininitThatIsNotAnsiTextIsNotEdited)
+{
+    const std::string not_ansi[] = {
+        "\xEF\xBB\xBF[rename]\r\nNUL=C:\\a.tmp\r\n",
+        std::string("\xFF\xFE[\0r\0", 6),
+        std::string("\xFE\xFF\0[\0r", 6),
+        std::string("[rename]\r\nx=\0y\r\n", 14),
+        LONG_LINE + "\r\n" + std::string("late=\0", 7),
+    };
+    sim::set_family(sim::FAMILY_9X);
+    for (const std::string &text : not_ansi) {
+        sim::write_file(WININIT_INI, text);
+        EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL)) << text.size();
+        std::string after;
+        EXPECT_TRUE(sim::read_file(WININIT_INI, &after) && after == text) << text.size();
+        EXPECT_FALSE(sim::exists(WININIT_NEW) || sim::exists(WININIT_OLD)) << text.size();
+    }
+    // A byte-order mark's bytes later in the file are text.
+    sim::write_file(WININIT_INI, "a=\xFF\xFE\r\n");
+    EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
 }
 
 TEST_F(ToolTest, NewNameTakesThePlaceOfNulAndTheShortPathThatOfTheLongOne)
@@ -198,7 +220,7 @@ void check_wininit(const WininitStaging &s, bool arranged, const Fault &fault)
     bool there = sim::read_file(WININIT_INI, &text) && !text.empty();
     sim::clear_faults();
     sim::hold_in_use(WININIT_OLD, false);
-    restore_set_aside_wininit();
+    restore_set_aside_wininit(WORM_PATH, NULL);
     if (!arranged) {
         EXPECT_EQ(s.ini ? USERS : "none", sim::read_file(WININIT_INI, &text) ? text : "none") << fault.where;
         EXPECT_TRUE(!there || fault.call == "SetFileAttributesA" ||
@@ -230,11 +252,107 @@ TEST_F(ToolTest, SetAsideWininitStaysWithItsCopyWhenItCannotComeBack)
 {
     sim::set_family(sim::FAMILY_9X);
     sim::write_file(WININIT_OLD, SOMEONE_ELSES);
-    sim::write_file(WININIT_NEW, "[rename]\r\n" + std::string(ENTRY));
+    sim::write_file(WININIT_NEW, "[rename]\r\n" + std::string(ENTRY) + SOMEONE_ELSES.substr(10));
     sim::fail("MoveFileA");
-    restore_set_aside_wininit();
+    restore_set_aside_wininit(WORM_PATH, NULL);
     EXPECT_FALSE(sim::exists(WININIT_INI));
     EXPECT_TRUE(sim::exists(WININIT_OLD) && sim::exists(WININIT_NEW));
+}
+
+// What a cut-off edit may leave, and what only looks like it. A file is its text, "-" when
+// it is not there; the user's file is U, and C is the copy the edit makes of it.
+#define WININIT_TMR WIN_DIR "\\WININIT.TMR"
+const char *const TIDY_NAMES[] = {WININIT_INI, WININIT_NEW, WININIT_OLD, WININIT_TMR};
+const std::string U = "[x]\r\n[rename]\r\nNUL=C:\\kept.tmp\r\n";
+const std::string C = "[x]\r\n[rename]\r\n" + std::string(ENTRY) + "NUL=C:\\kept.tmp\r\n";
+const std::string C_OTHER_HEADER = "[x]\r\n" + std::string(ENTRY) + "[rename]\r\nNUL=C:\\kept.tmp\r\n";
+std::string one_byte_off(std::string text, size_t at)
+{
+    text[at] ^= 1;
+    return text;
+}
+
+struct TidyCase {
+    const char *name;
+    std::string before[4];  // WININIT.INI, .NEW, .OLD, .TMR
+    std::string after[4];
+};
+
+const TidyCase TIDY_CASES[] = {
+    {"SetAsidePair", {"-", C, U, "-"}, {U, "-", "-", "-"}},
+    {"SetAsidePairWithCutCopyBack", {"-", C, U, U.substr(0, 9)}, {U, "-", "-", "-"}},
+    // The copy is complete before the user's file is set aside: a front part beside no
+    // WININIT.INI is not the edit's.
+    {"FrontPartBesideNoIni", {"-", C.substr(0, 30), U, "-"}, {"-", C.substr(0, 30), U, "-"}},
+    {"NewOffByOneByte", {"-", one_byte_off(C, 40), U, "-"}, {"-", one_byte_off(C, 40), U, "-"}},
+    {"NewOneByteLonger", {"-", C + "x", U, "-"}, {"-", C + "x", U, "-"}},
+    {"OthersNewBesideAnOldOld", {"-", SOMEONE_ELSES, U, "-"}, {"-", SOMEONE_ELSES, U, "-"}},
+    {"EntryUnderAnotherHeader", {"-", C_OTHER_HEADER, U, "-"}, {"-", C_OTHER_HEADER, U, "-"}},
+    {"NewCutBeforeTheFirstRename", {U, C.substr(0, 30), "-", "-"}, {U, "-", "-", "-"}},
+    {"NewCutRightAfterItsOpening", {U, "", "-", "-"}, {U, "-", "-", "-"}},
+    {"NewCutWhereNoIniWas", {"-", "[rename]\r\nNUL=C:\\WIN", "-", "-"}, {"-", "-", "-", "-"}},
+    {"OthersNewWhereNoIniIs", {"-", SOMEONE_ELSES, "-", "-"}, {"-", SOMEONE_ELSES, "-", "-"}},
+    {"NewCutAndOffByOneByte", {U, one_byte_off(C, 3).substr(0, 30), "-", "-"},
+     {U, one_byte_off(C, 3).substr(0, 30), "-", "-"}},
+    {"OldLeftAfterTheSecondRename", {C, "-", U, "-"}, {C, "-", "-", "-"}},
+    {"OldOffByOneByte", {C, "-", one_byte_off(U, 20), "-"}, {C, "-", one_byte_off(U, 20), "-"}},
+    {"OldSameAsIni", {U, "-", U, "-"}, {U, "-", U, "-"}},
+    {"CopyBackCutBesideIni", {U, "-", "-", U.substr(0, 12)}, {U, "-", "-", "-"}},
+    {"OthersTmrFile", {U, "-", "-", "other"}, {U, "-", "-", "other"}},
+};
+
+TEST_F(ToolTest, NextRunTidiesOnlyWhatContentProvesTheEditsOwn)
+{
+    for (const TidyCase &c : TIDY_CASES) {
+        sim::reset();
+        sim::set_family(sim::FAMILY_9X);
+        for (int i = 0; i < 4; i++) {
+            if (c.before[i] != "-")
+                sim::write_file(TIDY_NAMES[i], c.before[i], i == 2 ? RO_HIDDEN : FILE_ATTRIBUTE_ARCHIVE);
+        }
+        restore_set_aside_wininit(WORM_PATH, NULL);
+        for (int i = 0; i < 4; i++) {
+            std::string text;
+            EXPECT_EQ(c.after[i], sim::read_file(TIDY_NAMES[i], &text) ? text : "-") << c.name << " " << TIDY_NAMES[i];
+        }
+        EXPECT_EQ(0, sim::open_files()) << c.name;
+    }
+}
+
+// A failed call at any step of the tidying loses nothing: WININIT.INI is the user's file or
+// its copy, or the user's file is set aside beside its copy; another program's files stay
+// as they were; a second run without faults ends where a run without faults does.
+TEST_F(ToolTest, TidyingLosesNothingWhateverFails)
+{
+    for (const TidyCase &c : TIDY_CASES) {
+        if (!strstr("SetAsidePairWithCutCopyBack OthersNewBesideAnOldOld NewCutBeforeTheFirstRename "
+                    "OldLeftAfterTheSecondRename NewCutWhereNoIniWas", c.name))
+            continue;
+        auto prep = [&] {
+            sim::reset();
+            sim::set_family(sim::FAMILY_9X);
+            for (int i = 0; i < 4; i++) {
+                if (c.before[i] != "-")
+                    sim::write_file(TIDY_NAMES[i], c.before[i]);
+            }
+        };
+        sweep_faults(
+            c.name, prep, [] { restore_set_aside_wininit(WORM_PATH, NULL); return 0; },
+            [&](int, const Fault &fault) {
+                std::string ini, old_file;
+                bool ini_there = sim::read_file(WININIT_INI, &ini);
+                bool users = c.before[0] == U || c.before[2] == U;
+                EXPECT_TRUE(ini_there ? ini == U || ini == C : !users || (sim::read_file(WININIT_OLD, &old_file) && old_file == U))
+                    << fault.where;
+                EXPECT_EQ(0, sim::open_files()) << fault.where;
+                sim::clear_faults();
+                restore_set_aside_wininit(WORM_PATH, NULL);
+                for (int i = 0; i < 4; i++) {
+                    std::string text;
+                    EXPECT_EQ(c.after[i], sim::read_file(TIDY_NAMES[i], &text) ? text : "-") << fault.where << " " << i;
+                }
+            });
+    }
 }
 
 TEST_F(ToolTest, WindowsDirectoryMissingOrTooLongSchedulesNothing)

@@ -2,13 +2,16 @@
 that cannot be arranged."""
 
 from ..helpers import Holder
-from ..messages import NOT_SCHEDULED
+from ..machine import start_server
+from ..messages import CONTINUE, FOUND, NOT_SCHEDULED
+from ..planting import plant
 from ..snapshots import link_mask, parse_ini, read_bytes
 from ..steps import (plant_held_worm, restart_with_r, run_again_after_restart,
-                     tool_to_restart_prompt)
+                     run_clean_check, tool_to_restart_prompt)
 from ..terminal import KEY_ENTER
 from ..wine import DENY_EXE, host_path, wine
-from ..worm import OLD_TMP_PATH, SESSION_MANAGER, WININIT_PATH, WORM_FILE_BYTES, WORM_PATH
+from ..worm import (ALL_LINKS, OLD_TMP_PATH, SESSION_MANAGER, WININIT_PATH, WORM_FILE_BYTES,
+                    WORM_PATH)
 
 
 # Wine's names of the Windows 9x family; every other version is of the NT family.
@@ -144,5 +147,56 @@ def scenario_cut_between_renames_9x(sc):
              "the user's WININIT.INI back, with the entry")
     sc.equal(pending["WININIT.NEW"], None, "no WININIT.NEW left")
     sc.equal(pending["WININIT.OLD"], None, "no WININIT.OLD left")
+    restart_with_r(sc, prog, [holder])
+    sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
+
+
+WININIT_NEW = r"C:\windows\WININIT.NEW"
+WININIT_OLD = r"C:\windows\WININIT.OLD"
+
+
+def wininit_files():
+    return {name: read_bytes(path) for name, path in (
+        ("WININIT.INI", WININIT_PATH), ("WININIT.NEW", WININIT_NEW), ("WININIT.OLD", WININIT_OLD))}
+
+
+def scenario_others_wininit_pair_9x(sc):
+    """Another program's WININIT.NEW (its own copy of WININIT.OLD with its own entry) beside
+    an old WININIT.OLD, and no WININIT.INI: nothing proves them the tool's, so a clean run
+    and a run answered N leave them byte for byte."""
+    start_server()
+    plant(sc.run_dir, version="win98")
+    old = b"; an earlier setup's, carried out long ago\r\n[rename]\r\nNUL=C:\\windows\\done.tmp\r\n"
+    new = old.replace(b"[rename]\r\n", b"[rename]\r\nNUL=C:\\windows\\other-setup.tmp\r\n")
+    host_path(WININIT_OLD).write_bytes(old)
+    host_path(WININIT_NEW).write_bytes(new)
+    planted = {"WININIT.INI": None, "WININIT.NEW": new, "WININIT.OLD": old}
+    sc.equal(wininit_files(), planted, "the other program's pair planted")
+    run_clean_check(sc, "clean-run")
+    sc.equal(wininit_files(), planted, "after a clean run, the pair as it was")
+    plant(sc.run_dir, links=ALL_LINKS, worm="file")
+    prog = sc.program("tool-n")
+    prog.expect(FOUND)
+    prog.expect(CONTINUE)
+    prog.send("n")
+    sc.equal(prog.wait(30), 1, "exit code after N")
+    sc.equal(wininit_files(), planted, "after N, the pair as it was")
+
+
+def scenario_cut_before_first_rename_9x(sc):
+    """A run before was cut off while it wrote WININIT.NEW: a front part of its copy beside
+    the user's WININIT.INI. The content proves it the tool's own: it goes, and the entry is
+    arranged."""
+    wininit = "; another setup program's\n[rename]\nNUL=%s\n" % OLD_TMP_PATH
+    _, holder = plant_held_worm(sc, "win98", wininit)
+    users = host_path(WININIT_PATH).read_bytes()
+    entry = ("NUL=%s\r\n" % WORM_PATH).encode("latin-1")
+    copy = users.replace(b"[rename]\r\n", b"[rename]\r\n" + entry)
+    host_path(WININIT_NEW).write_bytes(copy[:len(copy) - 7])
+    prog = tool_to_restart_prompt(sc)
+    pending = sc.snapshot("before-restart")
+    sc.equal((pending["WININIT.INI"] or b"").lower(), copy.lower(), "the user's WININIT.INI with the entry")
+    sc.equal(pending["WININIT.NEW"], None, "the cut copy gone")
+    sc.equal(pending["WININIT.OLD"], None, "no WININIT.OLD")
     restart_with_r(sc, prog, [holder])
     sc.equal(read_bytes(OLD_TMP_PATH), None, "the other program's WININIT.INI entry done")
