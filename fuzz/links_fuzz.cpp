@@ -18,6 +18,8 @@
 #define COMMAND_KEY "Software\\Classes\\exefile\\shell\\open\\command"
 #define RUN_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
 #define HARMLESS "C:\\PROGRA~1\\zapper.exe"
+#define WIN_INI "C:\\WINDOWS\\WIN.INI"
+#define SCRATCH_INI "C:\\WINDOWS\\SCRATCH.INI"
 
 static void check(bool ok, const char *what)
 {
@@ -38,12 +40,11 @@ static bool carries(const std::string &data, const char *needle)
     return text.find(needle) != std::string::npos;
 }
 
-// run= as Windows reads it through the profile calls.
-static std::string run_entry()
+// An entry as Windows reads it through the profile calls.
+static std::string read_entry(const char *section, const char *key, const char *path)
 {
     static char text[8192];
-    DWORD count = GetPrivateProfileStringA("windows", "run", NULL, text, sizeof text, "C:\\WINDOWS\\WIN.INI");
-    return std::string(text, count);
+    return std::string(text, GetPrivateProfileStringA(section, key, NULL, text, sizeof text, path));
 }
 
 // The items of run= on their own terms: blanks part them, nothing else does; an item that
@@ -57,12 +58,11 @@ static bool split_items(const std::string &entry, std::vector<std::string> *item
     bool quoted = false;
     bool closed = false;
     for (char c : entry + ' ') {
-        bool blank = c == ' ' || c == '\t';
         if (quoted) {
             item += c;
             quoted = c != '"';
             closed = !quoted;
-        } else if (blank) {
+        } else if (c == ' ' || c == '\t') {
             if (!item.empty())
                 items->push_back(item);
             item.clear();
@@ -77,14 +77,14 @@ static bool split_items(const std::string &entry, std::vector<std::string> *item
     return !quoted;
 }
 
-// What stays of a run= read as before: its unmarked items in their order, or the reason it
-// may be emptied instead.
-static const char *expected_rest(const std::string &before, std::vector<std::string> *kept)
+// The unmarked items of run= as read before, in their order; false where the entry may be
+// emptied instead: quotes of another shape, or a rest that a profile write would not keep
+// whole or a read would give back otherwise.
+static bool expected_items(const std::string &before, std::vector<std::string> *kept)
 {
     std::vector<std::string> items;
     if (!split_items(before, &items))
-        return "quotes of another shape";
-    kept->clear();
+        return false;
     std::string rest;
     for (const std::string &item : items) {
         if (!carries(item, WORM_MARKER)) {
@@ -92,31 +92,19 @@ static const char *expected_rest(const std::string &before, std::vector<std::str
             kept->push_back(item);
         }
     }
-    if (rest.size() > 32766)
-        return "longer than a profile write keeps";
-    // Written and read back by the profile calls, elsewhere.
-    const char *scratch = "C:\\WINDOWS\\SCRATCH.INI";
-    static char back[8192];
-    WritePrivateProfileStringA("s", "k", rest.c_str(), scratch);
-    if (GetPrivateProfileStringA("s", "k", NULL, back, sizeof back, scratch) != rest.size() ||
-        rest.compare(0, rest.size(), back, rest.size()) != 0)
-        return "read back otherwise";
-    return NULL;
+    WritePrivateProfileStringA("s", "k", rest.c_str(), SCRATCH_INI);
+    return rest.size() <= 32766 && read_entry("s", "k", SCRATCH_INI) == rest;
 }
 
 static void check_run_entry(const std::string &before, const std::string &after)
 {
-    if (!carries(before, WORM_MARKER)) {
+    std::vector<std::string> kept, items;
+    if (!carries(before, WORM_MARKER))
         check(after == before, "an unmarked run= changed");
-        return;
-    }
-    std::vector<std::string> kept;
-    if (expected_rest(before, &kept) != NULL) {
+    else if (!expected_items(before, &kept))
         check(after.empty(), "run= not emptied where its items cannot be kept");
-        return;
-    }
-    std::vector<std::string> items;
-    check(split_items(after, &items) && items == kept, "run= does not keep exactly its unmarked items");
+    else
+        check(split_items(after, &items) && items == kept, "run= does not keep exactly its unmarked items");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
@@ -133,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     sim::set_value(HKEY_LOCAL_MACHINE, RUN_KEY, "Fuzzed", type, data);
     // A line of text ends at a line break, and holds no NUL.
     std::string line = data.substr(0, data.find_first_of(std::string("\r\n\0", 3)));
-    sim::write_file("C:\\WINDOWS\\WIN.INI", "[windows]\r\nrun=" + line + "\r\n");
-    const std::string before = run_entry();
+    sim::write_file(WIN_INI, "[windows]\r\nrun=" + line + "\r\n");
+    const std::string before = read_entry("windows", "run", WIN_INI);
 
     worm_link_mask found = probe_worm_links();
     check(((found & LINK_RUN) != 0) == carries(data, WORM_MARKER), "the Run value misjudged");
@@ -147,6 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     check(sim::text_value(HKEY_LOCAL_MACHINE, RUN_KEY, "Another") == HARMLESS,
           "the harmless value changed");
     check(sim::open_keys() == 0, "a key left open");
-    check_run_entry(before, run_entry());
+    check_run_entry(before, read_entry("windows", "run", WIN_INI));
     return 0;
 }
