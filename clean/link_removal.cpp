@@ -119,9 +119,17 @@ static size_t run_item_length(const char *text, size_t length)
     return end == length || is_item_blank(text[end]) ? end : 0;
 }
 
-// A profile read drops one pair of matching quotes around the whole entry.
+// A profile read cuts the blanks off the ends of an entry, vertical tabs and form feeds among
+// them, and then drops one pair of matching quotes around the whole of it.
+static bool is_cut_off_by_read(char c)
+{
+    return c == '\v' || c == '\f' || c == '\r';
+}
+
 static bool reads_back_otherwise(const char *text, size_t length)
 {
+    if (length > 0 && (is_cut_off_by_read(text[0]) || is_cut_off_by_read(text[length - 1])))
+        return true;
     return length > 1 && (text[0] == '"' || text[0] == '\'') && text[length - 1] == text[0];
 }
 

@@ -4,6 +4,9 @@
 
 // A value that grows again between the size query and the read gets a few more tries.
 #define GROW_ATTEMPTS 3
+// The reads that any key allows, however few values it has: a walk asks the key's value
+// count only when it gets that far, which a look at a key of a few values never does.
+#define READS_BEFORE_COUNT (2 * (1 + VALUE_ERROR_LIMIT))
 
 bool marker_found(char *text, size_t length, const char *needle)
 {
@@ -69,7 +72,7 @@ void begin_value_walk(value_walk *walk, HKEY key, const char *needle, const exac
     walk->deletions = 0;
     walk->deletion_limit = 0;
     walk->reads = 0;
-    walk->read_limit = 0;
+    walk->read_limit = READS_BEFORE_COUNT;
     init_buffer(&walk->name);
     init_buffer(&walk->data);
     init_buffer(&walk->exact_name);
@@ -130,7 +133,7 @@ bool next_marked_value(value_walk *walk)
 {
     int errors = 0;
     for (;;) {
-        if (walk->reads == 0)
+        if (walk->reads == READS_BEFORE_COUNT)
             walk->read_limit = read_limit(walk->key);
         if (++walk->reads > walk->read_limit) {
             walk->unreadable = true;

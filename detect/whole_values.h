@@ -45,7 +45,7 @@ struct value_walk {
     DWORD deletions;
     DWORD deletion_limit;
     DWORD reads;
-    DWORD read_limit;  // set at the first read
+    DWORD read_limit;  // reads the walk may make; from the value count once it needs one
 };
 
 // exact is NULL for a walk that only looks, or that deletes by the ANSI name (9x family).
@@ -54,8 +54,9 @@ void begin_value_walk(value_walk *walk, HKEY key, const char *needle,
 // Moves on to the next value whose data carries the needle and leaves its name in
 // walk->name.text (and its exact name in walk->exact_name). A value that cannot be read, or
 // whose exact name does not give its ANSI name, is passed over; false when none is left.
-// A key that keeps growing ends the walk after twice the values it had at the first read
-// and a few more, which counts as a value that could not be read.
+// A key that keeps growing ends the walk after twice the values it had when the walk had read
+// as many as a key without values allows, and a few more, which counts as a value that could
+// not be read.
 bool next_marked_value(value_walk *walk);
 // The value last found is gone: the ones behind it have each moved down one place. Only so
 // many deletions per walk (the key's values at the first one, and a few more) step back, so

@@ -59,57 +59,37 @@ static HANDLE open_console_input(void)
 
 // True when a key press waits in the console's queue; skippable events in front of it are
 // taken out of the queue, the key press itself stays.
-static bool key_pending(void)
+static bool key_pending(HANDLE input)
 {
-    HANDLE input = open_console_input();
-    if (input == INVALID_HANDLE_VALUE)
-        return false;
-    bool pending = false;
     for (;;) {
         INPUT_RECORD record;
         DWORD count = 0;
         if (!PeekConsoleInputA(input, &record, 1, &count) || count == 0)
-            break;
-        if (is_key_press(record)) {
-            pending = true;
-            break;
-        }
+            return false;
+        if (is_key_press(record))
+            return true;
         if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0)
-            break;
+            return false;
     }
-    CloseHandle(input);
-    return pending;
 }
 
 // Takes the key press that key_pending has just seen out of the queue without taking its
 // codes: a key thrown away owes nothing. False when the console cannot be read.
-static bool discard_key(void)
+static bool discard_key(HANDLE input)
 {
-    HANDLE input = open_console_input();
-    if (input == INVALID_HANDLE_VALUE)
-        return false;
     INPUT_RECORD record;
     DWORD count = 0;
-    bool taken = ReadConsoleInputA(input, &record, 1, &count) && count == 1;
-    CloseHandle(input);
-    return taken;
+    return ReadConsoleInputA(input, &record, 1, &count) && count == 1;
 }
 
-// Waits for one key press and returns its first code; owed codes come first, at once.
-static int read_key(void)
+// Waits for one key press and returns its first code.
+static int read_key(HANDLE input)
 {
-    int code = take_owed_code();
-    if (code >= 0)
-        return code;
-
-    HANDLE input = open_console_input();
-    if (input == INVALID_HANDLE_VALUE)
-        return KEY_UNREADABLE;
     DWORD saved_mode = 0;
     BOOL have_mode = GetConsoleMode(input, &saved_mode);
     // Mode 0: no echo, no Enter needed, and Ctrl+C arrives as the key 3.
     SetConsoleMode(input, 0);
-    code = KEY_UNREADABLE;
+    int code = KEY_UNREADABLE;
     for (;;) {
         INPUT_RECORD record;
         DWORD count = 0;
@@ -123,22 +103,34 @@ static int read_key(void)
     }
     if (have_mode)
         SetConsoleMode(input, saved_mode);
-    CloseHandle(input);
     return code;
+}
+
+// msvcrt buffers a console fully even when asked for lines, and standard error too when it
+// goes to a file or pipe: what was written must be out before every wait.
+static void show_held_output(void)
+{
+    fflush(win_stdout());
+    fflush(win_stderr());
 }
 
 int wait_for_key(void)
 {
-    // msvcrt buffers a console fully even when asked for lines: the prompt must be out
-    // before the wait.
-    fflush(win_stdout());
+    show_held_output();
+    // One handle for the whole wait: each open asks the system again.
+    HANDLE input = open_console_input();
+    bool console = input != INVALID_HANDLE_VALUE;
     // Keys typed before the prompt and keys typed meanwhile go with all they owe; what the
-    // key read at the prompt still owes stays for the next wait.
-    while (key_pending() && discard_key()) {
+    // key read at the prompt still owes stays for the next wait, and comes first, at once.
+    while (console && key_pending(input) && discard_key(input)) {
     }
-    int code = read_key();
-    while (key_pending() && discard_key()) {
+    int code = take_owed_code();
+    if (code < 0)
+        code = console ? read_key(input) : KEY_UNREADABLE;
+    while (console && key_pending(input) && discard_key(input)) {
     }
+    if (console)
+        CloseHandle(input);
     if (code >= 'a' && code <= 'z')
         code -= 'a' - 'A';
     return code;
@@ -146,8 +138,8 @@ int wait_for_key(void)
 
 void fatal_exit(const char *message)
 {
-    // Standard output is fully buffered, standard error not at all: what was written to
-    // standard output must reach the screen first.
+    // Standard output is fully buffered: what was written to it must reach the screen
+    // before the error.
     fflush(win_stdout());
     fprintf(win_stderr(), "%s\n", message);
     fprintf(win_stderr(), "%s\n", MSG_FATAL_PROMPT);
@@ -170,13 +162,13 @@ void set_console_buffering(void)
 
 void pause_seconds(unsigned seconds)
 {
-    fflush(win_stdout());
+    show_held_output();
     SleepEx(seconds * 1000u, FALSE);
 }
 
 void idle_forever(void)
 {
-    fflush(win_stdout());
+    show_held_output();
     for (;;)
         SleepEx(INFINITE, FALSE);
 }

@@ -137,6 +137,9 @@ void press(const std::vector<INPUT_RECORD> &events);
 void press_key(char ch);  // press(keystroke(ch))
 // Standard input counts as redirected: console calls on GetStdHandle(STD_INPUT_HANDLE) fail.
 void set_no_console();    // CONIN$ cannot be opened; console calls fail with ERROR_INVALID_HANDLE
+// Standard output and error go to a file or pipe while the console still takes keys: console
+// calls on them fail, and standard error is buffered too.
+void redirect_output();
 // A broken console: ReadConsoleInputA succeeds from now on and delivers no event.
 void set_empty_console_reads();
 DWORD console_mode();     // the console input mode now
@@ -174,6 +177,9 @@ void during_sleep(std::function<void()> change);
 // fills. Each flush is also recorded in the call record as "stdout" / "stderr" with the text.
 const std::string &out();
 const std::string &err();
+// A wait (ReadConsoleInputA, SleepEx) named for each time the tool waited while text it had
+// written was still held in a buffer, off the screen.
+const std::vector<std::string> &waits_with_text_held_back();
 
 // ---- Call record and faults. Every simulated call appends one entry, its arguments
 // formatted as text: strings quoted, handles as HKEY_LOCAL_MACHINE / HKEY_CLASSES_ROOT /

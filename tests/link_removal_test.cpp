@@ -90,11 +90,44 @@ TEST_F(LinkRemovalTest, RunKeepsTheItemsOfOtherProgramsInTheirOrder)
         {"a.exe,C:\\windows\\tavrel.exe b.exe", "b.exe"},  // a comma parts nothing
         {"a.exe C:\\x\"y z\"\\tavrel.exe", ""},  // quotes of another shape: all goes
         {"\"a b.exe\" tavrel.exe", ""},  // what stays is quoted around, and a read drops those
+        {"'a.exe' x.exe 'b.exe' tavrel.exe", ""},  // so with single quotes
+        {"'a b.exe' tavrel.exe c.exe", "'a b.exe' c.exe"},  // single quotes are characters
+        {"\"a b\"c.exe tavrel.exe", ""},  // an item glued to its closing quote
+        {"a.exe \"b c.exe\"\ttavrel.exe d.exe", "a.exe \"b c.exe\" d.exe"},
+        {"x.exe a.exe\v tavrel.exe", ""},  // a read would cut the vertical tab off
     };
     for (const auto &c : cases) {
         sim::write_file(WIN_INI, std::string("[windows]\r\nrun=") + c.before + "\r\n");
         EXPECT_EQ(LINK_WININI_RUN, remove_worm_links()) << c.before;
         EXPECT_EQ(c.after, ini_line(WIN_INI, "windows", "run")) << c.before;
+    }
+}
+
+// Entries at the exact limits: a rest of the most a profile write keeps, and entries of the
+// most a read takes whole, or one more, with the marker at their very start.
+TEST_F(LinkRemovalTest, IniEntriesAtTheirLimits)
+{
+    const std::string most_read_whole = "tavrel.exe " + std::string(INI_VALUE_LIMIT - 13, 'x');
+    const struct {
+        const char *path, *section, *key;
+        std::string entry;
+        worm_link_mask removed;
+        std::string after;
+    } cases[] = {
+        {WIN_INI, "windows", "run", std::string(32766, 'x') + " tavrel.exe", LINK_WININI_RUN, std::string(32766, 'x')},
+        {WIN_INI, "windows", "run", "tavrel.exe " + std::string(32767, 'x'), LINK_WININI_RUN, ""},
+        {WIN_INI, "windows", "run", most_read_whole, LINK_WININI_RUN, ""},
+        {WIN_INI, "windows", "run", most_read_whole + "x", 0, most_read_whole + "x"},
+        {SYSTEM_INI, "boot", "shell", most_read_whole + std::string(20, 'x'), LINK_SYSINI_SHELL, "Explorer.exe"},
+    };
+    std::vector<char> text(2 * INI_VALUE_LIMIT);
+    for (const auto &c : cases) {
+        sim::reset();
+        sim::write_file(c.path, std::string("[") + c.section + "]\r\n" + c.key + "=" + c.entry + "\r\n");
+        EXPECT_EQ(c.removed, remove_worm_links()) << c.entry.size();
+        DWORD count = GetPrivateProfileStringA(c.section, c.key, NULL, text.data(), (DWORD)text.size(), c.path);
+        EXPECT_EQ(c.after, std::string(text.data(), count)) << c.entry.size();
+        EXPECT_EQ(c.removed == 0, links_left() != 0) << c.entry.size();
     }
 }
 
@@ -225,6 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExactNameCase{"OutsideTheCodePageAlone", sim::FAMILY_NT, {{CJK_NAME, "tavrel.exe"}}, NULL, {}, LINK_RUN, 0},
         ExactNameCase{"WormNameFirst", sim::FAMILY_NT, {{"Update", "tavrel.exe"}, {NUL_NAME, "other.exe"}}, NULL, {NUL_NAME}, LINK_RUN, 0},
         ExactNameCase{"NameOf600Characters", sim::FAMILY_NT, {{std::string(600, 'n'), "tavrel.exe"}, {"z", "z.exe"}}, NULL, {"z"}, LINK_RUN, 0},
+        ExactNameCase{"LongestNamesNT", sim::FAMILY_NT, {{std::string(16383, 'a'), "other.exe"}, {std::string(16383, 't'), "tavrel.exe"}}, NULL, {std::string(16383, 'a')}, LINK_RUN, 0},
+        ExactNameCase{"LongestNames9x", sim::FAMILY_9X, {{std::string(16383, 'a'), "other.exe"}, {std::string(16383, 't'), "tavrel.exe"}}, NULL, {std::string(16383, 'a')}, LINK_RUN, 0},
         ExactNameCase{"BackAtOnceNT", sim::FAMILY_NT, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN},
         ExactNameCase{"BackAtOnce9x", sim::FAMILY_9X, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN}),
     [](const ::testing::TestParamInfo<ExactNameCase> &info) { return info.param.name; });

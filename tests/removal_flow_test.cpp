@@ -399,4 +399,34 @@ TEST_F(FlowTest, Wow64FileInUseIsNamedWhereTheBootFindsIt)
     EXPECT_EQ(SYSWOW_PATH, sim::pending_renames()[0].from);
 }
 
+// At every wait, for a key or for time, what the tool wrote is already on the screen, also
+// when its output goes to a file or pipe (where msvcrt buffers standard error too).
+TEST_F(FlowTest, EveryWaitFindsTheTextBeforeItOnTheScreen)
+{
+    const struct {
+        const char *name;
+        void (*prep)();
+    } runs[] = {
+        {"clean machine", [] { sim::press_key('x'); }},
+        {"answered N", [] { plant_links(ALL_LINKS); sim::press_key('n'); }},
+        {"removed, then the pause", [] { plant_worm_file(); plant_links(ALL_LINKS); sim::press_key('y'); sim::press_key('x'); }},
+        {"restart, then the idle", [] { plant_worm_file(); sim::hold_in_use(WORM_PATH); sim::press_key('y'); sim::press_key('r'); }},
+        {"fatal stop", [] { sim::set_system_dir(""); sim::press_key('x'); }},
+    };
+    for (bool redirected : {false, true}) {
+        for (const auto &run : runs) {
+            sim::reset();
+            reset_tool_state();
+            if (redirected)
+                sim::redirect_output();
+            plant_clean_ini_files();
+            run.prep();
+            run_tool();
+            const std::string where = std::string(run.name) + (redirected ? ", redirected" : "");
+            EXPECT_EQ(0u, sim::unread_batches()) << where;
+            EXPECT_EQ(std::vector<std::string>{}, sim::waits_with_text_held_back()) << where;
+        }
+    }
+}
+
 }  // namespace

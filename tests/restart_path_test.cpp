@@ -120,9 +120,9 @@ TEST_P(RestartPathTest, WithoutConsoleNothingRestartsAndTheExitCodeSaysSo)
 TEST_P(RestartPathTest, ConsoleLostAtTheRestartPromptEndsWithCode3)
 {
     sim::press_key('y');
-    // The question's wait opens the console three times; from then on it is gone, so the
-    // restart prompt cannot be answered and no restart happens without consent.
-    sim::fail("CreateFileA", 4, ERROR_INVALID_HANDLE, true, "CONIN$");
+    // The question's wait opens the console once; from then on it is gone, so the restart
+    // prompt cannot be answered and no restart happens without consent.
+    sim::fail("CreateFileA", 2, ERROR_INVALID_HANDLE, true, "CONIN$");
     sim::Outcome outcome = run_tool();
     EXPECT_EQ(sim::Outcome::EXITED, outcome.kind);
     EXPECT_EQ(3, outcome.code);

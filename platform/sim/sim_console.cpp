@@ -22,7 +22,7 @@ bool is_console_input(HANDLE handle) {
 
 bool is_console_output(HANDLE handle) {
     const Console &c = machine().console;
-    return c.present &&
+    return c.present && !c.output_redirected &&
            (handle == std_handle(STD_OUTPUT_HANDLE) || handle == std_handle(STD_ERROR_HANDLE));
 }
 
@@ -118,6 +118,7 @@ BOOL ReadConsoleInputA(HANDLE console, PINPUT_RECORD records, DWORD count, LPDWO
     if (fault) return fail_with(*fault);
     if (!is_console_input(console)) return fail_with(ERROR_INVALID_HANDLE);
     if (!read || (!records && count)) return fail_with(ERROR_INVALID_PARAMETER);
+    note_wait("ReadConsoleInputA");
     Console &c = machine().console;
     if (c.empty_reads) {
         *read = 0;
@@ -203,6 +204,8 @@ void press(const std::vector<INPUT_RECORD> &events) { machine().console.batches.
 void press_key(char ch) { press(keystroke(ch)); }
 
 void set_no_console() { machine().console.present = false; }
+
+void redirect_output() { machine().console.output_redirected = true; }
 
 DWORD console_mode() { return machine().console.input_mode; }
 

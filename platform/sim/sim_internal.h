@@ -178,11 +178,15 @@ struct Streams {
     std::unique_ptr<StdStream> err;
     std::string out_text;
     std::string err_text;
+    std::vector<std::string> unseen_at_waits;  // a wait's name, for each that found text held back
 };
 bool stream_open_on(const std::string &key);
 void close_file_streams();
 void flush_std_streams();
 void drop_std_streams();  // pending text is lost, as when a process is killed
+// The tool waits (for a key or for time): text it wrote that is still held in a stream's
+// buffer is not on the screen, and the wait is noted.
+void note_wait(const char *name);
 
 // ---- Console (sim_console.cpp).
 struct Console {
@@ -192,6 +196,7 @@ struct Console {
     std::deque<INPUT_RECORD> queue;
     std::deque<std::vector<INPUT_RECORD>> batches;
     bool empty_reads = false;  // every read succeeds and delivers nothing
+    bool output_redirected = false;  // standard output and error go to a file or pipe
 };
 HANDLE open_console_input(DWORD desired, DWORD disposition);
 

@@ -1,7 +1,10 @@
 // Standard output and error of the simulated process, and its exit. Output goes to out()
 // and err() when a stream is flushed; each flush is recorded as "stdout" or "stderr".
-// Standard output is fully buffered, as msvcrt's is (it treats _IOLBF as _IOFBF).
+// Standard output is fully buffered, as msvcrt's is (it treats _IOLBF as _IOFBF); standard
+// error only when it is no console, as msvcrt gives a buffer to a stream on a file or pipe.
 #include "platform/sim/sim_internal.h"
+
+#include <stdio_ext.h>
 
 #include <cerrno>
 #include <climits>
@@ -78,6 +81,16 @@ void flush_std_streams() {
     if (streams.err) fflush(streams.err->file);
 }
 
+void note_wait(const char *name) {
+    Streams &streams = machine().streams;
+    for (const auto *s : {streams.out.get(), streams.err.get()}) {
+        if (s && __fpending(s->file) > 0) {
+            streams.unseen_at_waits.push_back(name);
+            return;
+        }
+    }
+}
+
 void drop_std_streams() {
     drop(machine().streams.out);
     drop(machine().streams.err);
@@ -88,6 +101,10 @@ void drop_std_streams() {
 const std::string &out() { return detail::machine().streams.out_text; }
 
 const std::string &err() { return detail::machine().streams.err_text; }
+
+const std::vector<std::string> &waits_with_text_held_back() {
+    return detail::machine().streams.unseen_at_waits;
+}
 
 }  // namespace sim
 
@@ -101,7 +118,10 @@ FILE *win_stdout(void) {
 
 FILE *win_stderr(void) {
     Streams &streams = machine().streams;
-    if (!streams.err) streams.err = open_std("stderr", &streams.err_text, false);
+    if (!streams.err) {
+        const Console &c = machine().console;
+        streams.err = open_std("stderr", &streams.err_text, !c.present || c.output_redirected);
+    }
     return streams.err->file;
 }
 

@@ -102,6 +102,7 @@ void SetLastError(DWORD error) {
 
 DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
     record("SleepEx", Args().hex(milliseconds).hex(static_cast<DWORD>(alertable)));
+    note_wait("SleepEx");
     // An endless sleep is where a finished tool waits for the machine to go down.
     if (milliseconds == INFINITE) end_process(sim::Outcome::IDLE, 0);
     if (auto change = std::move(machine().system.during_sleep)) {
