@@ -173,6 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Switches, ModeTest, ::testing::ValuesIn(MODE_CASES),
     "found: " WIN_INI " [windows] run=" R "found: " SYSTEM_INI " [boot] shell=" R
 
 class LogTest : public ToolTest {};
+class FlowTestOfOwnConsole : public ToolTest {};
 
 // Each run adds its record behind those before it.
 TEST_F(LogTest, EachRunAppendsOneRecordOfWhatItFoundAndDid)
@@ -245,6 +246,48 @@ TEST_F(LogTest, ALogThatCannotBeWrittenIsSaidOnceAndChangesNothingElse)
         EXPECT_EQ(0u, probe_worm_links()) << c.name;
         EXPECT_EQ(1u, sim::pending_renames().size()) << c.name;
         EXPECT_EQ(0, sim::open_files()) << c.name;
+    }
+}
+
+struct OwnConsoleCase {
+    sim::Family family;
+    int processes;  // -1: Windows lacks the call
+    sim::ConsoleWindow window;
+    bool waits;
+};
+
+// A console that belongs to the tool alone, with a window in sight, waits for a key before it
+// closes at 1 and 2 as well; any other console ends those runs at once, as before.
+TEST_F(FlowTestOfOwnConsole, WaitsAtEveryEndOnlyInAConsoleOfItsOwn)
+{
+    const OwnConsoleCase cases[] = {
+        {sim::FAMILY_NT, 1, sim::WINDOW_SHOWN, true},
+        {sim::FAMILY_NT, 2, sim::WINDOW_SHOWN, false},
+        {sim::FAMILY_NT, 1, sim::WINDOW_HIDDEN, false},
+        {sim::FAMILY_NT, 1, sim::WINDOW_NONE, false},
+        {sim::FAMILY_NT, -1, sim::WINDOW_SHOWN, false},
+        {sim::FAMILY_9X, 1, sim::WINDOW_SHOWN, false},
+    };
+    for (const OwnConsoleCase &c : cases) {
+        for (int status : {RUN_DECLINED, RUN_LINKS_LEFT}) {
+            const std::string where = std::to_string(c.processes) + " processes, window " +
+                                      std::to_string(c.window) + ", status " + std::to_string(status);
+            sim::reset();
+            reset_tool_state();
+            sim::set_family(c.family);
+            sim::set_console_sharing(c.processes, c.window);
+            plant_links(LINK_RUN);
+            if (status == RUN_LINKS_LEFT)
+                sim::keep_after_deletion(HKEY_LOCAL_MACHINE, RUN_KEY, "SysTask");
+            sim::press_key(status == RUN_DECLINED ? 'n' : 'y');
+            sim::press_key(' ');
+            sim::Outcome outcome = run_tool();
+            EXPECT_EQ(sim::Outcome::RETURNED, outcome.kind) << where;
+            EXPECT_EQ(status, outcome.code) << where;
+            bool prompted = sim::out().find(MSG_PRESS_ANY_KEY) != std::string::npos;
+            EXPECT_EQ(c.waits, prompted) << where;
+            EXPECT_EQ(c.waits ? 0u : 1u, sim::unread_batches()) << where;
+        }
     }
 }
 
