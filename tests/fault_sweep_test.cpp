@@ -210,7 +210,7 @@ TEST_P(FaultSweepTest, NoFaultLosesDataOrClaimsWhatDidNotHappen)
     stage(run);
     const std::map<std::string, std::string> before = machine_state();
     int reruns = sweep_faults(
-        run.name, [&] { stage(run); }, run_tool,
+        run.name, [&] { stage(run); }, [] { return run_tool(); },
         [&](const sim::Outcome &outcome, const Fault &fault) {
             check_rerun(outcome, before, run, fault);
         });
