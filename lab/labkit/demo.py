@@ -126,6 +126,7 @@ def fleet(exe):
             "present" if after["worm file"] is not None else "gone"))
         print("   %s:" % log_name)
         text = log.read_text(errors="replace") if log.exists() else "(no log)\n"
-        print("".join("     " + line for line in text.splitlines(True)), flush=True)
+        print("".join("     " + line for line in text.splitlines(True) if line.strip()),
+              flush=True)
     MACHINE.select("1")
     return 0 if worst == 0 else 1
