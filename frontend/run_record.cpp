@@ -172,6 +172,12 @@ void record_exit(int code)
     log_file = NULL;
 }
 
+void reset_run_record(void)
+{
+    record = run_record{false, 0, ANSWER_NONE};
+    log_file = NULL;
+}
+
 static void log_windows(void)
 {
     OSVERSIONINFOA version;

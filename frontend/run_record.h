@@ -35,4 +35,7 @@ void record_restart(bool requested);
 // The exit code, then the log is closed. Once per run.
 void record_exit(int code);
 
+// Forgets the record and the log, as at process start (for a second run inside one process).
+void reset_run_record(void);
+
 #endif

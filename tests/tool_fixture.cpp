@@ -13,7 +13,7 @@ void reset_tool_state()
     saved_shield_state = SHIELD_NO_STATE;
     reset_key_reader();
     memset(&options, 0, sizeof options);
-    record = run_record{false, 0, ANSWER_NONE};
+    reset_run_record();
 }
 
 static void write_ini_files(const char *run, const char *shell)
@@ -83,7 +83,7 @@ static int tool_main_with_args()
     return tool_main((int)tool_args.size(), argv.data());
 }
 
-sim::Outcome run_tool(std::initializer_list<const char *> switches)
+sim::Outcome run_tool(const std::vector<const char *> &switches)
 {
     tool_args.assign(1, "tavrel_moss_remover.exe");
     tool_args.insert(tool_args.end(), switches.begin(), switches.end());
