@@ -61,6 +61,18 @@ static wow64_side view_side(int *side)
     return (wow64_side)*side;
 }
 
+// Who is told of each link the probe sees; NULL outside the probe.
+static link_seen tell_seen;
+
+// Hands a link seen on and returns seen.
+static bool tell(bool seen, const worm_link &link, const char *detail, DWORD length,
+                 bool unreadable)
+{
+    if (seen && tell_seen != NULL)
+        tell_seen(link, detail, length, unreadable);
+    return seen;
+}
+
 worm_link_mask walk_worm_links(const link_steps &steps)
 {
     worm_link_mask mask = 0;
@@ -88,8 +100,9 @@ worm_link_mask walk_worm_links(const link_steps &steps)
         case LINK_KIND_RUN_VALUES: hit = steps.run_values(link, steps.strict); break;
         case LINK_KIND_CLASS_KEY: hit = steps.class_key(link, steps.strict); break;
         case LINK_KIND_INI:
-            hit = link_ini_path(link, dir, &dir_asked, path) ? steps.ini(link, path, steps.strict)
-                                                              : steps.strict;
+            hit = link_ini_path(link, dir, &dir_asked, path)
+                      ? steps.ini(link, path, steps.strict)
+                      : tell(steps.strict, link, NULL, 0, true);
             break;
         }
         if (hit)
@@ -121,17 +134,17 @@ static bool look_at_command(const worm_link &link, bool strict)
     HKEY key;
     bool seen;
     if (!open_link_key(link, strict, &key, &seen))
-        return seen;
+        return tell(seen, link, NULL, 0, true);
     read_buffer text;
     init_buffer(&text);
     DWORD length = 0;
     // A size of 0 is an empty text: nothing was written to the buffer.
     LONG result = read_default_value(key, &text, NULL, &length);
-    seen = result == ERROR_SUCCESS ? marker_found(text.text, length, link.needle)
-                                   : strict && !absent(result);
+    bool read = result == ERROR_SUCCESS;
+    seen = read ? marker_found(text.text, length, link.needle) : strict && !absent(result);
     free_buffer(&text);
     RegCloseKey(key);
-    return seen;
+    return tell(seen, link, NULL, 0, !read);
 }
 
 static bool look_at_run_values(const worm_link &link, bool strict)
@@ -139,10 +152,17 @@ static bool look_at_run_values(const worm_link &link, bool strict)
     HKEY key;
     bool seen;
     if (!open_link_key(link, strict, &key, &seen))
-        return seen;
+        return tell(seen, link, NULL, 0, true);
     value_walk walk;
     begin_value_walk(&walk, key, link.needle);
-    seen = next_marked_value(&walk) || (strict && walk.unreadable);
+    // One marked value settles the link; whoever lists them is told of every one.
+    seen = false;
+    while (next_marked_value(&walk)) {
+        seen = tell(true, link, walk.name.text, walk.name_length, false);
+        if (tell_seen == NULL)
+            break;
+    }
+    seen = tell(strict && walk.unreadable, link, NULL, 0, true) || seen;
     end_value_walk(&walk);
     RegCloseKey(key);
     return seen;
@@ -153,9 +173,9 @@ static bool look_at_class_key(const worm_link &link, bool strict)
     HKEY key;
     bool seen;
     if (!open_link_key(link, strict, &key, &seen))
-        return seen;
+        return tell(seen, link, NULL, 0, true);
     RegCloseKey(key);
-    return true;
+    return tell(true, link, NULL, 0, false);
 }
 
 // A profile read says nothing but a count: an empty answer with an error other than a
@@ -170,21 +190,26 @@ static bool look_at_ini(const worm_link &link, const char *path, bool strict)
     DWORD count = 0;
     bool whole = read_ini_entry(link.ini_section, link.ini_key, path, &value, &count);
     bool seen = false;
+    bool marked = false;
     if (count > 0) {
-        seen = marker_found(value.text, count, link.needle) || !whole;
+        marked = marker_found(value.text, count, link.needle);
+        seen = marked || !whole;
     } else if (strict) {
         DWORD error = GetLastError();
         seen = error != ERROR_SUCCESS && !absent((LONG)error);
     }
     free_buffer(&value);
-    return seen;
+    return tell(seen, link, path, 0, !marked);
 }
 
-worm_link_mask probe_worm_links(void)
+worm_link_mask probe_worm_links(link_seen seen, bool strict)
 {
-    static const link_steps probe = {look_at_command, look_at_run_values, look_at_class_key,
-                                     look_at_ini, false};
-    return walk_worm_links(probe);
+    const link_steps probe = {look_at_command, look_at_run_values, look_at_class_key,
+                              look_at_ini, strict};
+    tell_seen = seen;
+    worm_link_mask mask = walk_worm_links(probe);
+    tell_seen = NULL;
+    return mask;
 }
 
 worm_link_mask links_left(void)

@@ -75,8 +75,17 @@ struct link_steps {
 // the others step through them.
 worm_link_mask walk_worm_links(const link_steps &steps);
 
-// Reads every link, changing nothing, and returns the mask of the links present.
-worm_link_mask probe_worm_links(void);
+// Hands on each link a look sees: detail is the marked value's name for a Run row
+// (length bytes, which may hold NULs; NULL for a key whose values could not all be read)
+// and the file's path for an ini row (NULL when it cannot be named); unreadable when the
+// link could not be read and only may be there.
+typedef void (*link_seen)(const worm_link &link, const char *detail, DWORD length,
+                          bool unreadable);
+
+// Reads every link, changing nothing, and returns the mask of the links present. With seen,
+// each link seen is handed on, every marked value of a Run key too. strict: a link that
+// cannot be read counts as there, as for links_left.
+worm_link_mask probe_worm_links(link_seen seen = NULL, bool strict = false);
 
 // Looks at every link again after the removal, changing nothing, and returns the mask of
 // the links that may still be there: unlike the probe, a link that cannot be read (a key

@@ -136,14 +136,16 @@ int wait_for_key(void)
     return code;
 }
 
-void fatal_exit(const char *message)
+void fatal_exit(const char *message, bool wait)
 {
     // Standard output is fully buffered: what was written to it must reach the screen
     // before the error.
     fflush(win_stdout());
     fprintf(win_stderr(), "%s\n", message);
-    fprintf(win_stderr(), "%s\n", MSG_FATAL_PROMPT);
-    wait_for_key();
+    if (wait) {
+        fprintf(win_stderr(), "%s\n", MSG_FATAL_PROMPT);
+        wait_for_key();
+    }
     win_exit(1);
 }
 
@@ -171,4 +173,30 @@ void idle_forever(void)
     show_held_output();
     for (;;)
         SleepEx(INFINITE, FALSE);
+}
+
+typedef DWORD(WINAPI *console_process_list_call)(LPDWORD list, DWORD count);
+typedef HWND(WINAPI *console_window_call)(void);
+typedef BOOL(WINAPI *window_visible_call)(HWND window);
+
+// A call that Windows may lack, looked up at run time; NULL when it is not there.
+static FARPROC call_in(HMODULE module, const char *name)
+{
+    return module != NULL ? GetProcAddress(module, name) : NULL;
+}
+
+bool console_of_its_own(void)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    console_process_list_call list =
+        (console_process_list_call)(void *)call_in(kernel, "GetConsoleProcessList");
+    console_window_call window = (console_window_call)(void *)call_in(kernel, "GetConsoleWindow");
+    // Room for two: a second process is all it takes to know the console is shared.
+    DWORD ids[2];
+    if (list == NULL || window == NULL || list(ids, 2) != 1 || window() == NULL)
+        return false;
+    // A console on a terminal or hidden from the start has a window no one sees.
+    window_visible_call visible =
+        (window_visible_call)(void *)call_in(LoadLibraryA("user32.dll"), "IsWindowVisible");
+    return visible != NULL && visible(window()) != FALSE;
 }

@@ -12,9 +12,14 @@
 // times. KEY_UNREADABLE when the console input cannot be read.
 int wait_for_key(void);
 
-// Writes the message and "Press eny key to exit . . ." to standard error, waits for a key
-// and ends the process with status 1.
-[[noreturn]] void fatal_exit(const char *message);
+// Writes the message to standard error and ends the process with status 1; with wait, after
+// "Press eny key to exit . . ." and a key.
+[[noreturn]] void fatal_exit(const char *message, bool wait = true);
+
+// True when the console belongs to this process alone and has a window of its own, as when
+// the exe was started from Explorer: the console closes with the process. False where
+// Windows cannot tell (GetConsoleProcessList is missing before XP).
+bool console_of_its_own(void);
 
 // Forgets the codes the key read still owes, as at process start (for a second run of
 // the flow inside one process).

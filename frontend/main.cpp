@@ -1,7 +1,7 @@
 #include "frontend/removal_flow.h"
 
-// The command line and the environment are not read.
-int main(void)
+// The environment is not read.
+int main(int argc, char **argv)
 {
-    return tool_main();
+    return tool_main(argc, argv);
 }

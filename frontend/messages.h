@@ -20,5 +20,9 @@
 #define MSG_PRESS_R "Press 'R' to restart Windows..."
 #define MSG_REBOOT_BY_HAND "If system does not restart automatically,\nREBOOT COMPUTER TO FINISH CLEAN PROCESS!\n"
 #define MSG_PRESS_ANY_KEY "Press any key to exit . . ."
+// Before each thing a look-only run finds.
+#define MSG_FOUND_AT "Found: "
+#define MSG_MAY_BE_AT "May be there (cannot be read): "
+#define MSG_LOG_FAILED "Cannot write the log: "
 
 #endif

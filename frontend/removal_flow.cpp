@@ -8,6 +8,8 @@
 #include "detect/worm_links.h"
 #include "frontend/console.h"
 #include "frontend/messages.h"
+#include "frontend/run_record.h"
+#include "frontend/switches.h"
 #include "platform/win.h"
 #include "shield/shield.h"
 
@@ -17,6 +19,7 @@
 
 char system_dir[PATH_SIZE];
 char worm_path[PATH_SIZE];
+run_options options;
 
 // Y goes on, N declines; every other key is ignored. Without any console input nothing is
 // changed without consent: that counts as N.
@@ -31,33 +34,55 @@ static bool user_agrees(void)
     }
 }
 
-// The file could not be deleted now: Windows deletes it at the next start, which the user
-// starts with R; under WoW64 it is named where that start finds it, and where that name
-// cannot be had nothing is arranged. The restart is asked for even when the deletion could
-// not be arranged: the running worm stops and its links are gone, and the user is told to
-// come back.
-// Never returns.
-[[noreturn]] static void restart_to_finish(void)
+// The run stops here: the message, and in a run that waits for keys the key.
+[[noreturn]] static void fatal_stop(const char *message)
 {
-    char boot_path[BOOT_PATH_SIZE];
-    const char *boot_name = path_seen_at_boot(worm_path, boot_path);
-    if (boot_name == NULL || !schedule_delete_at_boot(boot_name, NULL))
-        win_puts(MSG_NOT_SCHEDULED);
-    win_puts(MSG_MUST_RESTART);
-    win_puts(MSG_PRESS_R);
-    for (;;) {
-        int key = wait_for_key();
-        if (key == 'R')
-            break;
-        // No restart without consent: the user is told to reboot, and the exit code says so.
-        if (key == KEY_UNREADABLE) {
-            win_puts(MSG_REBOOT_BY_HAND);
-            win_exit(RUN_RESTART_NEEDED);
-        }
-    }
+    record_exit(RUN_DECLINED);
+    fatal_exit(message, !(options.set & (SET_SCAN | SET_SILENT)));
+}
+
+[[noreturn]] static void restart_now(void)
+{
+    record_restart(true);
+    record_exit(RUN_RESTART_NEEDED);
     restart_windows(EWX_REBOOT, 0);
     win_puts(MSG_REBOOT_BY_HAND);
     idle_forever();
+}
+
+// The file could not be deleted now: Windows deletes it at the next start, which the user
+// starts with R; under WoW64 it is named where that start finds it, and where that name
+// cannot be had nothing is arranged. The restart is asked
+// for even when the deletion could not be arranged: the running worm stops and its links
+// are gone, and the user is told to come back. A silent run restarts only when told to;
+// otherwise it returns RUN_RESTART_NEEDED. Does not return on the restart.
+static int restart_to_finish(void)
+{
+    char boot_path[BOOT_PATH_SIZE];
+    const char *boot_name = path_seen_at_boot(worm_path, boot_path);
+    bool arranged = boot_name != NULL && schedule_delete_at_boot(boot_name, NULL);
+    if (!arranged)
+        win_puts(MSG_NOT_SCHEDULED);
+    record_file_step(arranged ? "set for deletion at boot" : "could not be set for deletion");
+    win_puts(MSG_MUST_RESTART);
+    if (options.set & SET_RESTART)
+        restart_now();
+    if (!(options.set & SET_SILENT)) {
+        win_puts(MSG_PRESS_R);
+        // No restart without consent: the user is told to reboot, and the exit code says so.
+        for (int key = 0; key != KEY_UNREADABLE;) {
+            key = wait_for_key();
+            if (key == 'R')
+                restart_now();
+        }
+    }
+    win_puts(MSG_REBOOT_BY_HAND);
+    record_restart(false);
+    if (!(options.set & SET_SILENT)) {
+        record_exit(RUN_RESTART_NEEDED);
+        win_exit(RUN_RESTART_NEEDED);
+    }
+    return RUN_RESTART_NEEDED;
 }
 
 int run_removal(void)
@@ -65,30 +90,43 @@ int run_removal(void)
     // A length that does not fit says the buffer holds no directory.
     UINT length = GetSystemDirectoryA(system_dir, PATH_SIZE);
     if (length == 0 || length >= PATH_SIZE || system_dir[0] == '\0')
-        fatal_exit(MSG_NO_SYSTEM_DIR);
+        fatal_stop(MSG_NO_SYSTEM_DIR);
     // A cut path would name another file: a directory that leaves no room for the file's
     // name is as good as none.
     if (snprintf(worm_path, PATH_SIZE, "%s\\%s", system_dir, WORM_FILE_NAME) >= PATH_SIZE) {
         worm_path[0] = '\0';
-        fatal_exit(MSG_NO_SYSTEM_DIR);
+        fatal_stop(MSG_NO_SYSTEM_DIR);
     }
     // The user's pending renames come back first, should a run before have been cut off
     // in the middle of its WININIT.INI edit; the proof that files are that edit's own needs
     // the entry it made, which names the worm file (there is no WoW64 on the 9x family).
-    restore_set_aside_wininit(worm_path, NULL);
+    // A look-only run leaves them as they are.
+    if (!(options.set & SET_SCAN))
+        restore_set_aside_wininit(worm_path, NULL);
 
-    int found_parts = file_exists(worm_path) ? FOUND_FILE : 0;
-    worm_link_mask probe_mask = probe_worm_links();
+    bool scan = (options.set & SET_SCAN) != 0;
+    int found_parts = 0;
+    if (file_exists(worm_path)) {
+        found_parts = FOUND_FILE;
+        record_worm_file(worm_path);
+    }
+    // A look-only run cannot look again after a removal: a link it cannot read may be there.
+    worm_link_mask probe_mask = probe_worm_links(record_link_seen, scan);
     if (probe_mask != 0)
         found_parts |= FOUND_LINKS;
+    record_look_done();
 
     if (found_parts == 0) {
         win_puts(MSG_NOT_FOUND);
         return RUN_FINISHED;
     }
     win_puts(found_parts == (FOUND_FILE | FOUND_LINKS) ? MSG_FOUND : MSG_PARTS_FOUND);
+    if (scan)
+        return RUN_SCAN_FOUND;
     win_puts(MSG_CONTINUE);
-    if (!user_agrees())
+    bool yes = (options.set & SET_SILENT) || user_agrees();
+    record_answer(yes);
+    if (!yes)
         return RUN_DECLINED;
 
     win_puts(MSG_REMOVING);
@@ -99,9 +137,12 @@ int run_removal(void)
     // What is left, looked at afresh, decides: a link that went during the pause is no
     // failure, one that the removal did not reach is one, and so is one that cannot be
     // read, also when the probe saw none.
-    if (links_left() != 0) {
+    worm_link_mask left = links_left();
+    record_links(left);
+    if (left != 0) {
         win_puts(MSG_NO_RIGHTS);
         win_puts(MSG_LOGON_ADMIN);
+        record_file_step("left");
         return RUN_LINKS_LEFT;
     }
     win_puts(MSG_LINKS_REMOVED);
@@ -109,24 +150,41 @@ int run_removal(void)
     switch (remove_worm_file(worm_path)) {
     case WORM_FILE_DELETED:
         win_puts(MSG_WORM_REMOVED);
+        record_file_step("deleted");
         return RUN_FINISHED;
     case WORM_FILE_ABSENT:
         win_puts(MSG_WORM_PARTLY_REMOVED);
+        record_file_step("absent");
         return RUN_FINISHED;
     case WORM_FILE_STILL_PRESENT:
         break;
     }
-    restart_to_finish();
+    return restart_to_finish();
 }
 
-int tool_main(void)
+int tool_main(int argc, char **argv)
 {
+    if (!parse_switches(argc, argv, &options)) {
+        print_usage(win_stderr());
+        return RUN_DECLINED;
+    }
+    if (options.set & SET_HELP) {
+        print_usage(win_stdout());
+        return RUN_FINISHED;
+    }
+    record.list_findings = (options.set & SET_SCAN) != 0;
     set_console_buffering();
     win_puts(MSG_BANNER);
+    log_start(options.log_path, argc, argv);
     shield_save_state();
     int status = run_removal();
     shield_restore_state();
-    if (status == RUN_FINISHED) {
+    if (status != RUN_RESTART_NEEDED)
+        record_restart(false);
+    record_exit(status);
+    // A console of the tool's own closes with it: its last words stay until a key.
+    bool waits = !(options.set & (SET_SCAN | SET_SILENT));
+    if (waits && (status == RUN_FINISHED || (status <= RUN_LINKS_LEFT && console_of_its_own()))) {
         win_puts(MSG_PRESS_ANY_KEY);
         wait_for_key();
     }

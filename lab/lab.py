@@ -5,6 +5,7 @@
     lab.py run NAME [--exe-dir DIR]    run one scenario on a freshly reset machine
     lab.py list                        name the scenarios
     lab.py demo [--clean]              plant the worm (or not), run the tool in your own terminal
+    lab.py demo --fleet                three infected machines cleaned by /silent /log=..., logs shown
     lab.py teardown                    end the lab's wineserver and anything left of it
 
 setup, run and teardown take --machine: 1 (the 32-bit machine, the default), 2 (a copy of it,
@@ -57,6 +58,8 @@ def main():
     p.set_defaults(fn=cmd_teardown)
     p = sub.add_parser("demo")
     p.add_argument("--clean", action="store_true", help="run on a machine without the worm")
+    p.add_argument("--fleet", action="store_true",
+                   help="three infected machines (NT, 9x, 64-bit) cleaned unattended, with a log each")
     p.add_argument("--exe-dir", default=str(DEFAULT_EXE_DIR))
     p.set_defaults(fn=cmd_demo)
     args = parser.parse_args()

@@ -142,6 +142,12 @@ void set_no_console();    // CONIN$ cannot be opened; console calls fail with ER
 void redirect_output();
 // A broken console: ReadConsoleInputA succeeds from now on and delivers no event.
 void set_empty_console_reads();
+// Who shares the console, as GetConsoleProcessList tells it (processes; -1: KERNEL32 lacks
+// it and GetConsoleWindow, as before XP), and its window. Default: two processes (a command
+// prompt's console) and a shown window. Without a console the list is 0 (ERROR_INVALID_HANDLE)
+// and there is no window.
+enum ConsoleWindow { WINDOW_NONE, WINDOW_HIDDEN, WINDOW_SHOWN };
+void set_console_sharing(int processes, ConsoleWindow window);
 DWORD console_mode();     // the console input mode now
 size_t queued_events();   // events still in the input queue
 size_t unread_batches();  // press() batches never delivered
@@ -157,6 +163,8 @@ std::vector<Ioctl> ioctls();
 int device_opens();
 int32_t shield_state();  // the state the shield holds now
 int open_handles();  // device, token and console handles open now
+
+// ---- The computer: GetComputerNameA answers "LABPC", GetLocalTime 2026-12-08 18:30:05.
 
 // ---- Shutdown. LoadLibraryA loads "user32.dll" (or "user32"), in which GetProcAddress
 // finds "ExitWindowsEx"; other modules fail with ERROR_MOD_NOT_FOUND, other names with

@@ -33,6 +33,7 @@ typedef struct HKEY__ *HKEY;
 typedef HKEY *PHKEY;
 typedef DWORD REGSAM;
 typedef struct HINSTANCE__ *HMODULE;
+typedef struct HWND__ *HWND;
 typedef intptr_t (*FARPROC)(void);
 
 #define WINAPI
@@ -151,6 +152,17 @@ typedef struct _FILETIME {
     DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
 
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
@@ -242,9 +254,12 @@ BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, PLUID luid);
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, PTOKEN_PRIVILEGES state,
                            DWORD buffer_size, PTOKEN_PRIVILEGES previous, PDWORD return_size);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
-// Modules: USER32 can be loaded, with its ExitWindowsEx; ntdll (NT family only) is there,
-// with its NtDeleteKey; KERNEL32 is there, with IsWow64Process2, IsWow64Process and
-// GetSystemWow64DirectoryA on the NT family.
+void GetLocalTime(LPSYSTEMTIME time);
+BOOL GetComputerNameA(LPSTR name, LPDWORD size);
+// Modules: USER32 can be loaded, with its ExitWindowsEx and IsWindowVisible; ntdll (NT
+// family only) is there, with its NtDeleteKey; KERNEL32 is there, with IsWow64Process2,
+// IsWow64Process, GetSystemWow64DirectoryA, GetConsoleProcessList and GetConsoleWindow on
+// the NT family.
 HMODULE LoadLibraryA(LPCSTR name);
 HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);

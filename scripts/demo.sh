@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The tool's main job: builds the Windows program, makes a fresh infected 32-bit Windows
 # machine (Wine), and runs the tool on it in this terminal. With --clean the machine has no worm.
+# With --fleet three freshly infected machines (NT, 9x, 64-bit) are each cleaned by one
+# unattended command, `tavrel_moss_remover.exe /silent /log=...`; their exit codes and logs shown.
 # The build says one line; its whole output only when it fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."

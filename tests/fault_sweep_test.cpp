@@ -28,6 +28,8 @@ const std::string MANY_OTHER_ENTRIES = [] {
     return text;
 }();
 
+#define SWEEP_LOG WIN_DIR "\\RUN.LOG"
+
 struct SweepRun {
     const char *name;
     sim::Family family;
@@ -37,11 +39,23 @@ struct SweepRun {
     // Another program holds WININIT.OLD open with reading shared, once it is there: the
     // user's WININIT.INI goes back by copy. The power cut ends that program too.
     bool old_shared = false;
+    std::vector<const char *> switches;
 };
 
 const std::string &other_entries(const SweepRun &run)
 {
     return run.old_shared ? MANY_OTHER_ENTRIES : OTHER_ENTRIES;
+}
+
+bool scans(const SweepRun &run)
+{
+    return !run.switches.empty() && std::string(run.switches[0]) == "/scan";
+}
+
+// A call on the log's file.
+bool log_call(const Fault &fault)
+{
+    return fault.args.find("RUN.LOG") != std::string::npos;
 }
 
 void PrintTo(const SweepRun &run, std::ostream *os)
@@ -69,10 +83,14 @@ void stage(const SweepRun &run)
     sim::press_key('r');
 }
 
-bool known_end(const sim::Outcome &outcome)
+bool known_end(const sim::Outcome &outcome, const SweepRun &run)
 {
+    bool silent = !run.switches.empty() && std::string(run.switches[0]) == "/silent";
     switch (outcome.kind) {
-    case sim::Outcome::RETURNED: return outcome.code >= RUN_FINISHED && outcome.code <= RUN_LINKS_LEFT;
+    case sim::Outcome::RETURNED:
+        if (scans(run))
+            return outcome.code == RUN_FINISHED || outcome.code == RUN_SCAN_FOUND;
+        return outcome.code >= RUN_FINISHED && outcome.code <= (silent ? RUN_RESTART_NEEDED : RUN_LINKS_LEFT);
     case sim::Outcome::EXITED: return outcome.code == 1 || outcome.code == RUN_RESTART_NEEDED;
     case sim::Outcome::IDLE: return true;
     case sim::Outcome::BLOCKED:
@@ -184,12 +202,15 @@ void expect_wininit_intact(const SweepRun &run, const Fault &fault)
     }
 }
 
-void expect_own_lines(const std::string &text, const std::set<std::string> &own, const std::string &where)
+void expect_own_lines(const std::string &text, const std::set<std::string> &own, const std::string &where,
+                      bool findings = false)
 {
     std::istringstream lines(text);
     std::string line;
-    while (std::getline(lines, line))
-        EXPECT_TRUE(own.count(line)) << where << ": printed " << line;
+    while (std::getline(lines, line)) {
+        bool finding = findings && (line.rfind(MSG_FOUND_AT, 0) == 0 || line.rfind(MSG_MAY_BE_AT, 0) == 0);
+        EXPECT_TRUE(own.count(line) || finding) << where << ": printed " << line;
+    }
 }
 
 // Removal is claimed only when it happened, as the machine shows it afterwards.
@@ -215,20 +236,21 @@ void check_rerun(const sim::Outcome &outcome, const std::map<std::string, std::s
         MSG_WORM_REMOVED, MSG_WORM_PARTLY_REMOVED, MSG_NOT_SCHEDULED, MSG_MUST_RESTART, MSG_PRESS_R,
         "If system does not restart automatically,", "REBOOT COMPUTER TO FINISH CLEAN PROCESS!", "",
         MSG_PRESS_ANY_KEY};
-    static const std::set<std::string> own_err = {MSG_NO_SYSTEM_DIR, MSG_FATAL_PROMPT};
-    EXPECT_TRUE(known_end(outcome)) << where << ": kind " << outcome.kind << " code " << outcome.code;
+    static const std::set<std::string> own_err = {MSG_NO_SYSTEM_DIR, MSG_FATAL_PROMPT,
+                                                  MSG_LOG_FAILED SWEEP_LOG};
+    EXPECT_TRUE(known_end(outcome, run)) << where << ": kind " << outcome.kind << " code " << outcome.code;
     EXPECT_EQ(0, sim::open_keys()) << where;
     EXPECT_EQ(0, sim::open_handles()) << where;
     EXPECT_EQ(0, sim::open_files()) << where;
     EXPECT_EQ(0, sim::keys_deleted_while_open()) << where;
-    expect_own_lines(sim::out(), own_out, where);
+    expect_own_lines(sim::out(), own_out, where, scans(run));
     expect_own_lines(sim::err(), own_err, where);
     expect_only_worm_changed(before, where);
     expect_wininit_intact(run, fault);
     expect_honest_verdict(where);
     // A link left afterwards is never passed over: the run declined, stopped, or said that the
     // rights were lacking (unless standard output lost it) and left the worm file alone.
-    if (probe_worm_links() != 0) {
+    if (probe_worm_links() != 0 && !scans(run)) {
         EXPECT_TRUE(outcome.code == RUN_DECLINED || outcome.code == RUN_LINKS_LEFT) << where;
     }
     if (outcome.code == RUN_LINKS_LEFT) {
@@ -237,6 +259,35 @@ void check_rerun(const sim::Outcome &outcome, const std::map<std::string, std::s
         EXPECT_EQ(run.infected, sim::exists(WORM_PATH)) << where;
         EXPECT_EQ(0, sim::count("DeleteFileA")) << where;
     }
+    // A look-only run changes nothing, and on an infected machine never gives the all-clear.
+    if (scans(run)) {
+        EXPECT_EQ(before, machine_state()) << where;
+        EXPECT_TRUE(!run.infected || outcome.code != RUN_FINISHED) << where;
+    }
+}
+
+// What a run without faults gave; a run whose only fault hit the log must give the same.
+struct RunResult {
+    sim::Outcome outcome;
+    std::map<std::string, std::string> state;
+    bool worm_file;
+    size_t renames;
+};
+
+RunResult run_result(const sim::Outcome &outcome)
+{
+    sim::clear_faults();
+    return RunResult{outcome, machine_state(), sim::exists(WORM_PATH), sim::pending_renames().size()};
+}
+
+void expect_same_run(const RunResult &expected, const RunResult &got, const std::string &where)
+{
+    EXPECT_EQ(expected.outcome.kind, got.outcome.kind) << where;
+    EXPECT_EQ(expected.outcome.code, got.outcome.code) << where;
+    EXPECT_EQ(expected.state, got.state) << where;
+    EXPECT_EQ(expected.worm_file, got.worm_file) << where;
+    EXPECT_EQ(expected.renames, got.renames) << where;
+    EXPECT_EQ(lines({MSG_LOG_FAILED SWEEP_LOG}), sim::err()) << where;
 }
 
 class FaultSweepTest : public ::testing::TestWithParam<SweepRun> {};
@@ -246,10 +297,15 @@ TEST_P(FaultSweepTest, NoFaultLosesDataOrClaimsWhatDidNotHappen)
     const SweepRun &run = GetParam();
     stage(run);
     const std::map<std::string, std::string> before = machine_state();
+    RunResult unfaulted{};
     int reruns = sweep_faults(
-        run.name, [&] { stage(run); }, run_tool,
+        run.name, [&] { stage(run); }, [&] { return run_tool(run.switches); },
         [&](const sim::Outcome &outcome, const Fault &fault) {
             check_rerun(outcome, before, run, fault);
+            if (fault.call.empty())
+                unfaulted = run_result(outcome);
+            else if (log_call(fault))
+                expect_same_run(unfaulted, run_result(outcome), fault.where);
         });
     std::cout << "[ sweep    ] " << run.name << ": " << reruns << " reruns\n";
 }
@@ -268,25 +324,37 @@ TEST_P(FaultSweepTest, PowerCutAfterAnyCallThenARunAnsweredYes)
 {
     const SweepRun &run = GetParam();
     stage(run);
-    run_tool();
-    const int total = sim::total_calls();
+    run_tool(run.switches);
+    // A run that waits for no key ends with writes to its streams (the log's last lines, its
+    // close, standard output at exit): a cut inside a stream write loses the write but cannot
+    // stop the process there, so the cuts end at the tool's last other call.
+    static const std::set<std::string> stream_calls = {"write", "fclose", "stdout", "stderr"};
+    int total = sim::total_calls();
+    while (total > 0 && stream_calls.count(sim::calls()[total - 1].name))
+        total--;
+    std::string whole_log;
+    sim::read_file(SWEEP_LOG, &whole_log);
     for (int nth = 1; nth < total; nth++) {
         stage(run);
         const std::map<std::string, std::string> before = machine_state();
         sim::cut_power_after(nth);
         const std::string where = std::string(run.name) + " cut after call " + std::to_string(nth);
-        EXPECT_EQ(sim::Outcome::CUT, run_tool().kind) << where;
+        EXPECT_EQ(sim::Outcome::CUT, run_tool(run.switches).kind) << where;
         // What Windows carries out at the start after the cut is the user's file whole.
         std::string ini, entry = "NUL=" WORM_PATH "\r\n";
         if (sim::read_file(WININIT_INI, &ini)) {
             EXPECT_EQ(other_entries(run), without_entries(ini, entry)) << where << " at boot";
         }
+        // The log shows each step the cut run finished, and nothing it did not reach.
+        std::string log;
+        if (sim::read_file(SWEEP_LOG, &log))
+            EXPECT_EQ(0u, whole_log.find(log)) << where << log;
         sim::next_process();
         sim::hold_in_use(WININIT_OLD, false);
         reset_tool_state();
         sim::press_key('y');
         sim::press_key('r');
-        EXPECT_TRUE(known_end(run_tool())) << where;
+        EXPECT_TRUE(known_end(run_tool(), SweepRun{})) << where;
         EXPECT_EQ(0, sim::open_keys() + sim::open_handles() + sim::open_files()) << where;
         expect_only_worm_changed(before, where);
         EXPECT_TRUE(sim::read_file(WININIT_INI, &ini)) << where;
@@ -358,7 +426,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepRun{"DeletableNT", sim::FAMILY_NT, true, false, 'y'},
                       SweepRun{"Deletable9x", sim::FAMILY_9X, true, false, 'y'},
                       SweepRun{"AnsweredNo", sim::FAMILY_NT, true, true, 'n'},
-                      SweepRun{"CleanMachine", sim::FAMILY_9X, false, false, 'y'}),
+                      SweepRun{"CleanMachine", sim::FAMILY_9X, false, false, 'y'},
+                      SweepRun{"SilentInUseLogged", sim::FAMILY_NT, true, true, ' ', false, {"/silent", "/log=" SWEEP_LOG}},
+                      SweepRun{"Scan9x", sim::FAMILY_9X, true, false, ' ', false, {"/scan"}}),
     [](const ::testing::TestParamInfo<SweepRun> &info) { return info.param.name; });
 
 }  // namespace

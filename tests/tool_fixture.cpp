@@ -2,6 +2,8 @@
 
 #include "frontend/console.h"
 #include "frontend/removal_flow.h"
+#include "frontend/run_record.h"
+#include "frontend/switches.h"
 #include "shield/shield.h"
 
 void reset_tool_state()
@@ -10,6 +12,8 @@ void reset_tool_state()
     memset(worm_path, 0, sizeof worm_path);
     saved_shield_state = SHIELD_NO_STATE;
     reset_key_reader();
+    memset(&options, 0, sizeof options);
+    reset_run_record();
 }
 
 static void write_ini_files(const char *run, const char *shell)
@@ -68,9 +72,22 @@ void plant_worm_file(DWORD attributes)
     sim::write_file(WORM_PATH, "MZ worm body", attributes);
 }
 
-sim::Outcome run_tool()
+static std::vector<std::string> tool_args;
+
+static int tool_main_with_args()
 {
-    return sim::run(tool_main);
+    std::vector<char *> argv;
+    for (std::string &arg : tool_args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    return tool_main((int)tool_args.size(), argv.data());
+}
+
+sim::Outcome run_tool(const std::vector<const char *> &switches)
+{
+    tool_args.assign(1, "tavrel_moss_remover.exe");
+    tool_args.insert(tool_args.end(), switches.begin(), switches.end());
+    return sim::run(tool_main_with_args);
 }
 
 std::string lines(std::initializer_list<const char *> texts)

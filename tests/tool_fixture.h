@@ -8,6 +8,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/sim.h"
 #include "detect/worm_links.h"
@@ -44,8 +45,8 @@ void plant_other_class();
 // Everything below a key of the machine root, as text, to see that it stayed as it was.
 std::string dump_tree(const std::string &path);
 
-// Runs main's steps on the simulated machine.
-sim::Outcome run_tool();
+// Runs main's steps on the simulated machine, with these arguments after the program's name.
+sim::Outcome run_tool(const std::vector<const char *> &switches = {});
 
 // Lines as the tool prints them: each followed by one line break.
 std::string lines(std::initializer_list<const char *> texts);

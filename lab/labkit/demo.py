@@ -10,7 +10,8 @@ from .planting import plant
 from .runner import guarded, needs_wine
 from .shield import Shield
 from .snapshots import link_mask, snapshot
-from .wine import HOLD_EXE, RUNS, SHIELD_CTL_EXE, SHIELD_DRIVER, TOOL_EXE, wine_env
+from .wine import (HOLD_EXE, MACHINE, RUNS, SHIELD_CTL_EXE, SHIELD_DRIVER, TOOL_EXE, NoWine,
+                   check_i386, stop_everything, wine, wine_env, winpath)
 from .worm import ALL_LINKS, LINK_NAMES, WORM_PATH
 
 
@@ -22,6 +23,8 @@ def cmd_demo(args):
         if not (exe_dir / needed).exists():
             print("%s missing: build it first (scripts/build.sh win32)" % (exe_dir / needed))
             return 1
+    if args.fleet:
+        return guarded(lambda: fleet(exe), 3600)
 
     def go():
         with LabLock():
@@ -72,3 +75,58 @@ def print_table(before, after):
     print("%-*s  %-10s  %-10s" % (width, "worm part", "before", "after"))
     for name, b, a in rows:
         print("%-*s  %-10s  %-10s" % (width, name, b, a))
+
+
+# The fleet: three lab machines, each infected afresh and cleaned by one unattended command,
+# as a start-up script or a remote shell would run it. (lab machine, what it imitates, the
+# Windows version set, its log's name)
+FLEET = (("1", "NT family (Windows 7)", None, "nt.log"),
+         ("2", "9x family (Windows 98)", "win98", "9x.log"),
+         ("wow64", "64-bit Windows 10 (the tool under WoW64)", "win10", "wow64.log"))
+
+
+def fleet(exe):
+    share = RUNS / "fleet"
+    shutil.rmtree(share, ignore_errors=True)
+    share.mkdir(parents=True)
+    print("The share the logs go to: %s (%s)\n" % (share, winpath(share)), flush=True)
+    worst = 0
+    for name, what, version, log_name in FLEET:
+        MACHINE.select(name)
+        try:
+            check_i386()
+        except NoWine as e:
+            print("machine %s (%s): cannot run: %s" % (name, what, e))
+            return 1
+        log = share / log_name
+        with LabLock():
+            ensure_prefix()
+            reset_machine()
+            start_server()
+            if version:
+                wine(["winecfg", "-v", version], timeout=120)
+            work = RUNS / "fleet-planting" / name
+            shutil.rmtree(work, ignore_errors=True)
+            work.mkdir(parents=True)
+            plant(work, links=ALL_LINKS, worm="file")
+            before = snapshot()
+            argv = [str(exe), "/silent", "/log=" + winpath(log)]
+            print("== machine %s: %s, infected: %d of 7 links, worm file %s" % (
+                name, what, bin(link_mask(before)).count("1"),
+                "present" if before["worm file"] is not None else "absent"))
+            print("   wine %s" % " ".join([TOOL_EXE] + argv[1:]), flush=True)
+            with open(work / "tool.out", "wb") as out:
+                rc = subprocess.call(["wine"] + argv, stdin=subprocess.DEVNULL, stdout=out,
+                                     stderr=subprocess.STDOUT, env=wine_env())
+            after = snapshot()
+            stop_everything()
+        worst = max(worst, rc)
+        print("   exit code %d; afterwards: %d links, worm file %s" % (
+            rc, bin(link_mask(after)).count("1"),
+            "present" if after["worm file"] is not None else "gone"))
+        print("   %s:" % log_name)
+        text = log.read_text(errors="replace") if log.exists() else "(no log)\n"
+        print("".join("     " + line for line in text.splitlines(True) if line.strip()),
+              flush=True)
+    MACHINE.select("1")
+    return 0 if worst == 0 else 1

@@ -7,12 +7,13 @@ from .wine import HOLD_EXE, LabFailure, REG_LINK_EXE, REG_NAMES_EXE, track, wine
 
 
 class Holder:
-    """hold_file.exe keeping a file open without sharing, until release()."""
+    """hold_file.exe keeping a file open without sharing, until release(); with
+    until_pending, until PendingFileRenameOperations names the file (see released())."""
 
-    def __init__(self, exe_dir, windows_path, run_dir):
+    def __init__(self, exe_dir, windows_path, run_dir, until_pending=False):
         self.proc = track(subprocess.Popen(
-            ["wine", str(exe_dir / HOLD_EXE), windows_path], stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE,
+            ["wine", str(exe_dir / HOLD_EXE), windows_path] + ["until-pending"] * until_pending,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             stderr=open(run_dir / ("hold_file-%s.stderr" % windows_path.split("\\")[-1]), "wb"),
             env=wine_env(), start_new_session=True))
         line = self._line(60)
@@ -25,7 +26,11 @@ class Holder:
 
     def release(self):
         self.proc.stdin.close()
-        line = self._line(30)
+        self.released()
+
+    def released(self, timeout=30):
+        """Waits for the holder to have let go (of itself, with until_pending)."""
+        line = self._line(timeout)
         rc = self.proc.wait(timeout=30)
         if line != "RELEASED" or rc != 0:
             raise LabFailure("hold_file did not let go: %r, exit %s" % (line, rc))

@@ -20,3 +20,4 @@ NOT_SCHEDULED = "The worm file could not be set for deletion: run this tool agai
 REBOOT_1 = "If system does not restart automatically,"
 REBOOT_2 = "REBOOT COMPUTER TO FINISH CLEAN PROCESS!"
 PRESS_ANY = "Press any key to exit . . ."
+USAGE = "Usage: tavrel_moss_remover [/scan | /silent [/restart]] [/log=PATH]"

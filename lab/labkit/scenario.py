@@ -35,8 +35,9 @@ class Scenario:
     def equal(self, got, want, what):
         return self.check(got == want, "%s: got %r, want %r" % (what, got, want))
 
-    def program(self, label, mode="console", argv=None, watch_file=None):
-        argv = argv or ["wine", str(self.tool)]
+    def program(self, label, mode="console", argv=None, watch_file=None, switches=()):
+        """The tool (with switches on its command line), or argv."""
+        argv = argv or ["wine", str(self.tool)] + list(switches)
         return Program(argv, self.run_dir, label, mode=mode, watch_file=watch_file)
 
     def snapshot(self, label):

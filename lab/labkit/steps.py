@@ -88,9 +88,10 @@ def set_version(sc, version):
     sc.equal(out.strip(), version, "Windows version the machine imitates")
 
 
-def plant_held_worm(sc, version, wininit=None, winecfg=False):
+def plant_held_worm(sc, version, wininit=None, winecfg=False, until_pending=False):
     """All links and the worm file, which another program holds open; returns the
-    snapshot before and the holder. winecfg: the version set through winecfg."""
+    snapshot before and the holder. winecfg: the version set through winecfg;
+    until_pending: the holder lets go once the file's deletion at boot is arranged."""
     start_server()
     if winecfg:
         set_version(sc, version)
@@ -98,7 +99,7 @@ def plant_held_worm(sc, version, wininit=None, winecfg=False):
           wininit=wininit)
     before = sc.snapshot("before")
     expect_planted(sc, before, ALL_LINKS, "file")
-    return before, Holder(sc.exe_dir, WORM_PATH, sc.run_dir)
+    return before, Holder(sc.exe_dir, WORM_PATH, sc.run_dir, until_pending)
 
 
 def tool_to_restart_prompt(sc, told=()):

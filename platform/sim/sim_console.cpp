@@ -206,6 +206,10 @@ void press_key(char ch) { press(keystroke(ch)); }
 void set_no_console() { machine().console.present = false; }
 
 void redirect_output() { machine().console.output_redirected = true; }
+void set_console_sharing(int processes, ConsoleWindow window) {
+    machine().console.processes = processes;
+    machine().console.window = window;
+}
 
 DWORD console_mode() { return machine().console.input_mode; }
 
@@ -214,3 +218,35 @@ size_t queued_events() { return machine().console.queue.size(); }
 size_t unread_batches() { return machine().console.batches.size(); }
 
 }  // namespace sim
+
+namespace {
+// Any value that is no other handle serves.
+const HWND kConsoleWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x00070034u));
+}  // namespace
+
+// The ids of the processes on the console: this one first, then those before it.
+DWORD WINAPI sim::detail::get_console_process_list(LPDWORD list, DWORD count) {
+    if (auto fault = record("GetConsoleProcessList", Args().pointer(list).hex(count))) {
+        set_last_error(*fault);
+        return 0;
+    }
+    const Console &console = machine().console;
+    if (!console.present) {
+        set_last_error(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    const DWORD attached = static_cast<DWORD>(console.processes);
+    for (DWORD i = 0; i < attached && i < count; i++) list[i] = 0x100u + i;
+    return attached;
+}
+
+HWND WINAPI sim::detail::get_console_window(void) {
+    record("GetConsoleWindow", Args());
+    const Console &console = machine().console;
+    return console.present && console.window != sim::WINDOW_NONE ? kConsoleWindow : nullptr;
+}
+
+BOOL WINAPI sim::detail::is_window_visible(HWND window) {
+    record("IsWindowVisible", Args().hex(reinterpret_cast<uintptr_t>(window)));
+    return window == kConsoleWindow && machine().console.window == sim::WINDOW_SHOWN;
+}

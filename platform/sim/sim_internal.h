@@ -197,7 +197,12 @@ struct Console {
     std::deque<std::vector<INPUT_RECORD>> batches;
     bool empty_reads = false;  // every read succeeds and delivers nothing
     bool output_redirected = false;  // standard output and error go to a file or pipe
+    int processes = 2;         // attached processes; -1: the calls are missing
+    ConsoleWindow window = WINDOW_SHOWN;
 };
+DWORD WINAPI get_console_process_list(LPDWORD list, DWORD count);
+HWND WINAPI get_console_window(void);
+BOOL WINAPI is_window_visible(HWND window);
 HANDLE open_console_input(DWORD desired, DWORD disposition);
 
 // ---- Handles of devices, tokens and the console (sim_machine.cpp).

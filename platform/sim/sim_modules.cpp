@@ -44,6 +44,11 @@ const Export kKernel32Exports[] = {
     {"IsWow64Process", as_farproc(is_wow64_process)},
     {"GetSystemWow64DirectoryA", as_farproc(get_system_wow64_directory)},
 };
+// From XP on.
+const Export kConsoleExports[] = {
+    {"GetConsoleProcessList", as_farproc(get_console_process_list)},
+    {"GetConsoleWindow", as_farproc(get_console_window)},
+};
 
 template <size_t N> FARPROC find_export(const Export (&exports)[N], const char *name) {
     for (const Export &entry : exports)
@@ -54,11 +59,14 @@ template <size_t N> FARPROC find_export(const Export (&exports)[N], const char *
 // Export names are matched exactly, case included.
 FARPROC export_of(HMODULE module, const char *name) {
     if (module == kUser32 && strcmp(name, "ExitWindowsEx") == 0) return as_farproc(&ExitWindowsEx);
+    if (module == kUser32 && strcmp(name, "IsWindowVisible") == 0)
+        return as_farproc(is_window_visible);
     if (module == kNtdll) return find_export(kNtdllExports, name);
-    if (module == kKernel32 && machine().system.family == sim::FAMILY_NT &&
-        machine().system.missing_exports.count(name) == 0)
-        return find_export(kKernel32Exports, name);
-    return nullptr;
+    if (module != kKernel32 || machine().system.family != sim::FAMILY_NT) return nullptr;
+    if (machine().system.missing_exports.count(name) != 0) return nullptr;
+    if (machine().console.processes >= 0)
+        if (FARPROC call = find_export(kConsoleExports, name)) return call;
+    return find_export(kKernel32Exports, name);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// win_fopen: the machine's files as C streams, binary ("rb" to read, "wb" to write: the only
-// modes the tool uses). Each stream is a glibc cookie stream, so the tool's fgets, fprintf,
+// win_fopen: the machine's files as C streams, binary ("rb" to read, "wb" to write, "ab" to
+// append: the only modes the tool uses). Each stream is a glibc cookie stream, so the tool's fgets, fprintf,
 // fputs and fclose work unchanged.
 //
 // Streams that write are unbuffered on the C side: every output call (fputs, fprintf,
@@ -37,6 +37,8 @@ bool parse_mode(const char *mode, OpenMode *out) {
         *out = {O_RDONLY, "r", false};
     else if (strcmp(mode, "wb") == 0)
         *out = {O_WRONLY | O_CREAT | O_TRUNC, "w", true};
+    else if (strcmp(mode, "ab") == 0)
+        *out = {O_WRONLY | O_CREAT | O_APPEND, "a", true};
     else
         return false;
     return true;

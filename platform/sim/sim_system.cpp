@@ -112,6 +112,26 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
     return 0;
 }
 
+void GetLocalTime(LPSYSTEMTIME time) {
+    record("GetLocalTime", Args().pointer(time));
+    *time = SYSTEMTIME{2026, 12, 2, 8, 18, 30, 5, 0};
+}
+
+// As Windows: the size counts the NUL going in, and not coming out.
+BOOL GetComputerNameA(LPSTR name, LPDWORD size) {
+    if (auto fault = record("GetComputerNameA", Args().pointer(name).size(size)))
+        return fail_with(*fault);
+    static const char kName[] = "LABPC";
+    if (!name || !size) return fail_with(ERROR_INVALID_PARAMETER);
+    if (*size < sizeof kName) {
+        *size = sizeof kName;
+        return fail_with(ERROR_INSUFFICIENT_BUFFER);
+    }
+    memcpy(name, kName, sizeof kName);
+    *size = sizeof kName - 1;
+    return TRUE;
+}
+
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {
     auto fault = record("GetVersionExA", Args().size(info ? &info->dwOSVersionInfoSize : nullptr));
     if (fault) return fail_with(*fault);
