@@ -324,11 +324,11 @@ void restore_set_aside_wininit(const char *path, const char *new_name)
     if (!(new_there || old_there || tmp_there) || !entry_line(entry, path, new_name))
         return;
     // Each file goes only where its content proves it the edit's own, and then loses nothing:
-    // a WININIT.NEW that is exactly the copy of WININIT.OLD beside no WININIT.INI is the pair
-    // set aside between the two renames (a complete copy is written before the user's file is
-    // set aside, so a cut one never stands there), and the user's file gets its name back.
-    if (new_there && old_there && known_absent(names.ini) &&
-        match_copy(names.new_copy, names.old, entry) == MATCH_WHOLE)
+    // a WININIT.NEW that is exactly the copy of WININIT.OLD is the pair set aside between the
+    // two renames (a complete copy is written before the user's file is set aside, so a cut
+    // one never stands there), and the user's file gets its name back; MoveFileA never
+    // replaces a WININIT.INI that is there.
+    if (new_there && old_there && match_copy(names.new_copy, names.old, entry) == MATCH_WHOLE)
         MoveFileA(names.old, names.ini);
     // A WININIT.NEW that holds the copy of WININIT.INI (or of none), or a front part of it,
     // holds nothing but WININIT.INI's bytes and the entry.

@@ -267,10 +267,8 @@ MUTANTS = [
      "\"\\\\Run\", NULL, NULL, NULL, NULL, WORM_MARKER, KEY_WOW64_32KEY}", "64-bit Run read in the 32-bit view"),
     ("clean/link_removal.cpp", "KEY_ALL_ACCESS | link.view", "KEY_ALL_ACCESS", "links removed without their view"),
     # the WININIT.INI edit and the worm path
-    ("clean/boot_delete.cpp", "    if (new_there && old_there && known_absent(names.ini) &&",
-     "    if (new_there && old_there &&", "the aside file moved onto the name of a WININIT.INI that may be there"),
-    ("clean/boot_delete.cpp", "match_copy(names.new_copy, names.old, entry) == MATCH_WHOLE)",
-     "match_copy(names.new_copy, names.old, entry) != MATCH_NONE)", "a front part of the copy beside no WININIT.INI taken as the pair"),
+    ("clean/boot_delete.cpp", "old_there && match_copy(names.new_copy, names.old, entry) == MATCH_WHOLE)",
+     "old_there && match_copy(names.new_copy, names.old, entry) != MATCH_NONE)", "a front part of the copy beside no WININIT.INI taken as the pair"),
     ("clean/boot_delete.cpp", "    if (new_there && match_copy(names.new_copy, names.ini, entry) != MATCH_NONE)",
      "    if (new_there)", "any WININIT.NEW beside WININIT.INI deleted"),
     ("clean/boot_delete.cpp", "    if (old_there && match_copy(names.ini, names.old, entry) == MATCH_WHOLE) {",
