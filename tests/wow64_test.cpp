@@ -50,6 +50,17 @@ TEST(BootPathTest, IsInSysWow64UnderWow64AndNoneWhenThatCannotBeTold)
     }
 }
 
+// A clean machine whose question fails: the final look cannot rule the 64-bit views out.
+TEST(FinalLookTest, CountsThe64BitRunLinksWhenItCannotTell)
+{
+    for (Kind kind : {XP32, X64_OLD, ARM64}) {
+        make_machine(kind);
+        sim::fail(kind == ARM64 ? "IsWow64Process2" : "IsWow64Process");
+        EXPECT_EQ(LINK_RUN | LINK_RUNSERVICES, links_left()) << kind;
+        EXPECT_EQ(0u, links_left()) << kind;
+    }
+}
+
 // Each path that asks, swept on each kind of 64-bit Windows, the worm's value in the 64-bit Run.
 class Wow64SweepTest : public ::testing::TestWithParam<Kind> {
 protected:

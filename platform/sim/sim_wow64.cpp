@@ -1,5 +1,6 @@
-// A 64-bit machine as a 32-bit program sees it under WoW64, measured under Wine: its
-// system directory reaches SysWOW64, and HKLM\Software has a 32-bit view of its own.
+// A 64-bit machine as a 32-bit program sees it under WoW64, measured under Wine (and on
+// ARM64 as documented): its system directory reaches SysWOW64, and HKLM\Software has a
+// 32-bit view of its own.
 #include "platform/sim/sim_internal.h"
 
 namespace sim {
@@ -106,8 +107,6 @@ void set_64bit_machine(Arch arch) {
     create_key(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run");
 }
 
-}  // namespace sim
-
-namespace sim {
 void drop_export(const std::string &name) { detail::machine().system.missing_exports.insert(name); }
+
 }  // namespace sim
