@@ -213,7 +213,8 @@ void log_start(const char *path, int argc, char **argv)
              now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
              named ? computer : "unknown");
     log_windows();
-    log_line("wow64: %s", running_under_wow64() ? "yes" : "no");
+    static const char *const SIDES[] = {"no", "yes", "unknown"};
+    log_line("wow64: %s", SIDES[find_64bit_side()]);
     fputs("switches:", log_file);
     for (int i = 1; i < argc; i++)
         fprintf(log_file, " %s", argv[i]);
