@@ -69,22 +69,10 @@ static const char *root_name(HKEY root)
 // A name as printable text: control bytes, bytes from 0x7F, quotes and backslashes as \xNN.
 static void write_escaped(FILE *out, const char *text, DWORD length)
 {
-    char chunk[128];
-    size_t used = 0;
     for (DWORD i = 0; i < length; i++) {
         unsigned char c = (unsigned char)text[i];
-        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-            chunk[used++] = '\\';
-            chunk[used++] = 'x';
-            chunk[used++] = "0123456789ABCDEF"[c >> 4];
-            chunk[used++] = "0123456789ABCDEF"[c & 0xF];
-        } else {
-            chunk[used++] = (char)c;
-        }
-        if (used > sizeof chunk - 5 || i + 1 == length) {
-            fwrite(chunk, 1, used, out);
-            used = 0;
-        }
+        bool plain = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+        fprintf(out, plain ? "%c" : "\\x%02X", c);
     }
 }
 

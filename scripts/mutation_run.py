@@ -90,7 +90,7 @@ MUTANTS = [
     ("frontend/switches.cpp", "return !(set & SET_RESTART) || (set & SET_SILENT);", "return true;",
      "/restart without /silent taken"),
     ("frontend/switches.cpp", "if (c >= 'A' && c <= 'Z')", "if (c >= 'A' && c < 'Z')", "switch letter Z not lower-cased"),
-    ("frontend/run_record.cpp", "c < 0x20 || c >= 0x7F || c == '\"'", "c < 0x20 || c > 0x7F || c == '\"'",
+    ("frontend/run_record.cpp", "c >= 0x20 && c < 0x7F && c != '\"'", "c >= 0x20 && c <= 0x7F && c != '\"'",
      "byte 0x7F printed raw"),
     ("frontend/run_record.cpp", "(left & link.bit) ? \"left\" : link.done", "link.done",
      "a link left is logged as removed"),

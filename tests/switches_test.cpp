@@ -42,19 +42,19 @@ void prepare(Machine machine)
 {
     plant_clean_ini_files();
     if (machine == ODD_NAME)
-        sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a\"b\\c\x01 T\xc3\xa4sk", "tavrel.exe");
+        sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a\"b\\c\x01\x7f T\xc3\xa4sk", "tavrel.exe");
     if (machine == UNREADABLE_RUN)
         sim::fail("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED, true, "\\Run\"");
-    if (machine != INFECTED && machine != IN_USE)
-        return;
-    plant_worm_file();
-    plant_links(ALL_LINKS);
-    if (machine == IN_USE)
-        sim::hold_in_use(WORM_PATH);
+    if (machine == INFECTED || machine == IN_USE) {
+        plant_worm_file();
+        plant_links(ALL_LINKS);
+    }
+    sim::hold_in_use(WORM_PATH, machine == IN_USE);
 }
 
-#define REMOVED_THEN "worm Tavrel_Moss found.\nContinue with removing(Y/N)?\nRemoving...\n" \
+#define REMOVED "worm Tavrel_Moss found.\nContinue with removing(Y/N)?\nRemoving...\n" \
     "Registry/.ini links successfully removed.\n"
+#define IN_USE_END MSG_MUST_RESTART "\n" MSG_REBOOT_BY_HAND "\n"
 #define USAGE "(usage)"
 
 struct ModeCase {
@@ -63,35 +63,27 @@ struct ModeCase {
     Machine machine;
     sim::Outcome::Kind kind;
     int code;
+    size_t ioctls;    // the shield's state asked for and given back
     const char *out;  // after the banner; USAGE: the usage text and no banner
     const char *err;  // USAGE: the usage text
-    size_t ioctls;    // the shield's state asked for and given back
 };
 
 const ModeCase MODE_CASES[] = {
-    {"Help", {"/?"}, INFECTED, sim::Outcome::RETURNED, 0, USAGE, "", 0},
-    {"UsageError", {"/scan", "/restart"}, INFECTED, sim::Outcome::RETURNED, 1, "", USAGE, 0},
-    {"ScanClean", {"/scan"}, CLEAN, sim::Outcome::RETURNED, 0,
-     "Worm Tavrel_Moss not found on this computer.\nExiting...\n", "", 2},
-    {"ScanInfected", {"-SCAN"}, INFECTED, sim::Outcome::RETURNED, 4,
-     "Found: worm file " WORM_PATH "\n"
+    {"Help", {"/?"}, INFECTED, sim::Outcome::RETURNED, 0, 0, USAGE, ""},
+    {"UsageError", {"/scan", "/restart"}, INFECTED, sim::Outcome::RETURNED, 1, 0, "", USAGE},
+    {"ScanClean", {"/scan"}, CLEAN, sim::Outcome::RETURNED, 0, 2, "Worm Tavrel_Moss not found on this computer.\nExiting...\n", ""},
+    {"ScanInfected", {"-SCAN"}, INFECTED, sim::Outcome::RETURNED, 4, 2, "Found: worm file " WORM_PATH "\n"
      "Found: HKEY_LOCAL_MACHINE\\Software\\CLASSES\\exefile\\shell\\open\\command (default)\n"
-     "Found: HKEY_LOCAL_MACHINE\\" RUNSERVICES_KEY " value \"SysTask\"\n"
-     "Found: " RUN_LINE " value \"SysTask\"\nFound: HKEY_CLASSES_ROOT\\.dl\n"
-     "Found: HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command (default)\n"
-     "Found: " WIN_INI " [windows] run=\nFound: " SYSTEM_INI " [boot] shell=\n"
-     "worm Tavrel_Moss found.\n", "", 2},
-    {"ScanOddName", {"/scan"}, ODD_NAME, sim::Outcome::RETURNED, 4,
-     "Found: " RUN_LINE " value \"a\\x22b\\x5Cc\\x01 T\\xE4sk\"\nOnly parts of worm Tavrel_Moss found.\n",
-     "", 2},
-    {"ScanUnreadable", {"/scan"}, UNREADABLE_RUN, sim::Outcome::RETURNED, 4,
-     "May be there (cannot be read): " RUN_LINE "\nOnly parts of worm Tavrel_Moss found.\n", "", 2},
-    {"SilentInUse", {"/silent"}, IN_USE, sim::Outcome::RETURNED, 3,
-     REMOVED_THEN MSG_MUST_RESTART "\n" MSG_REBOOT_BY_HAND "\n", "", 2},
-    {"SilentRestart", {"/silent", "/restart"}, IN_USE, sim::Outcome::IDLE, 0,
-     REMOVED_THEN MSG_MUST_RESTART "\n" MSG_REBOOT_BY_HAND "\n", "", 1},
-    {"SilentDeletes", {"/silent"}, INFECTED, sim::Outcome::RETURNED, 0,
-     REMOVED_THEN "Worm Tavrel_Moss successfully removed.\n", "", 2},
+     "Found: HKEY_LOCAL_MACHINE\\" RUNSERVICES_KEY " value \"SysTask\"\nFound: " RUN_LINE " value \"SysTask\"\n"
+     "Found: HKEY_CLASSES_ROOT\\.dl\nFound: HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command (default)\n"
+     "Found: " WIN_INI " [windows] run=\nFound: " SYSTEM_INI " [boot] shell=\nworm Tavrel_Moss found.\n", ""},
+    {"ScanOddName", {"/scan"}, ODD_NAME, sim::Outcome::RETURNED, 4, 2,
+     "Found: " RUN_LINE " value \"a\\x22b\\x5Cc\\x01\\x7F T\\xE4sk\"\nOnly parts of worm Tavrel_Moss found.\n", ""},
+    {"ScanUnreadable", {"/scan"}, UNREADABLE_RUN, sim::Outcome::RETURNED, 4, 2,
+     "May be there (cannot be read): " RUN_LINE "\nOnly parts of worm Tavrel_Moss found.\n", ""},
+    {"SilentInUse", {"/silent"}, IN_USE, sim::Outcome::RETURNED, 3, 2, REMOVED IN_USE_END, ""},
+    {"SilentRestart", {"/silent", "/restart"}, IN_USE, sim::Outcome::IDLE, 0, 1, REMOVED IN_USE_END, ""},
+    {"SilentDeletes", {"/silent"}, INFECTED, sim::Outcome::RETURNED, 0, 2, REMOVED "Worm Tavrel_Moss successfully removed.\n", ""},
 };
 
 class ModeTest : public ToolTest, public ::testing::WithParamInterface<ModeCase> {};
