@@ -214,6 +214,9 @@ void check_rerun(const sim::Outcome &outcome, const std::map<std::string, std::s
             << where;
         EXPECT_EQ(run.infected, sim::exists(WORM_PATH)) << where;
         EXPECT_EQ(0, sim::count("DeleteFileA")) << where;
+        std::string log;
+        if (sim::err().empty() && sim::read_file(SWEEP_LOG, &log))
+            EXPECT_LT(log.find(" left\r\n"), log.find("worm file: left\r\n")) << where << log;
     }
     // A look-only run changes nothing, and on an infected machine never gives the all-clear.
     if (scans(run)) {
