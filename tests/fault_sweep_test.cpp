@@ -357,12 +357,12 @@ TEST(LinkRemovalFaultSweepTest, OneFailedStepStopsNoOtherAndTheMaskNamesWhatIsGo
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, FaultSweepTest,
-    ::testing::Values(SweepRun{"InUseNT", sim::FAMILY_NT, true, true, 'y'},
-                      SweepRun{"InUse9x", sim::FAMILY_9X, true, true, 'y'},
-                      SweepRun{"DeletableNT", sim::FAMILY_NT, true, false, 'y'},
-                      SweepRun{"Deletable9x", sim::FAMILY_9X, true, false, 'y'},
-                      SweepRun{"AnsweredNo", sim::FAMILY_NT, true, true, 'n'},
-                      SweepRun{"CleanMachine", sim::FAMILY_9X, false, false, 'y'},
+    ::testing::Values(SweepRun{"InUseNT", sim::FAMILY_NT, true, true, 'y', {}},
+                      SweepRun{"InUse9x", sim::FAMILY_9X, true, true, 'y', {}},
+                      SweepRun{"DeletableNT", sim::FAMILY_NT, true, false, 'y', {}},
+                      SweepRun{"Deletable9x", sim::FAMILY_9X, true, false, 'y', {}},
+                      SweepRun{"AnsweredNo", sim::FAMILY_NT, true, true, 'n', {}},
+                      SweepRun{"CleanMachine", sim::FAMILY_9X, false, false, 'y', {}},
                       SweepRun{"SilentInUseLogged", sim::FAMILY_NT, true, true, ' ', {"/silent", "/log=" SWEEP_LOG}},
                       SweepRun{"Scan9x", sim::FAMILY_9X, true, false, ' ', {"/scan"}}),
     [](const ::testing::TestParamInfo<SweepRun> &info) { return info.param.name; });
