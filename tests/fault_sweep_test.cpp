@@ -215,8 +215,9 @@ void check_rerun(const sim::Outcome &outcome, const std::map<std::string, std::s
         EXPECT_EQ(run.infected, sim::exists(WORM_PATH)) << where;
         EXPECT_EQ(0, sim::count("DeleteFileA")) << where;
         std::string log;
-        if (sim::err().empty() && sim::read_file(SWEEP_LOG, &log))
+        if (sim::err().empty() && sim::read_file(SWEEP_LOG, &log)) {
             EXPECT_LT(log.find(" left\r\n"), log.find("worm file: left\r\n")) << where << log;
+        }
     }
     // A look-only run changes nothing, and on an infected machine never gives the all-clear.
     if (scans(run)) {
@@ -282,8 +283,9 @@ TEST_P(FaultSweepTest, PowerCutAfterAnyCallThenARunAnsweredYes)
         EXPECT_EQ(sim::Outcome::CUT, run_tool(run.switches).kind) << where;
         // The log shows each step the cut run finished, and nothing it did not reach.
         std::string log;
-        if (sim::read_file(SWEEP_LOG, &log))
+        if (sim::read_file(SWEEP_LOG, &log)) {
             EXPECT_EQ(0u, whole_log.find(log)) << where << log;
+        }
         sim::next_process();
         reset_tool_state();
         sim::press_key('y');
