@@ -1,7 +1,5 @@
 #include "frontend/run_record.h"
 
-#include <stdarg.h>
-
 #include "detect/wow64.h"
 #include "frontend/messages.h"
 
@@ -49,42 +47,20 @@ static void log_step_done(void)
         log_failed();
 }
 
-static void log_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
-static void log_line(const char *format, ...)
+// One line "key: value".
+static void log_line(const char *key, const char *value)
 {
-    if (log_file == NULL)
-        return;
-    va_list args;
-    va_start(args, format);
-    vfprintf(log_file, format, args);
-    va_end(args);
-    fputs(LOG_EOL, log_file);
-}
-
-static const char *root_name(HKEY root)
-{
-    return root == HKEY_CLASSES_ROOT ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
+    if (log_file != NULL)
+        fprintf(log_file, "%s: %s" LOG_EOL, key, value);
 }
 
 // A name as printable text: control bytes, bytes from 0x7F, quotes and backslashes as \xNN.
 static void write_escaped(FILE *out, const char *text, DWORD length)
 {
-    char chunk[128];
-    size_t used = 0;
     for (DWORD i = 0; i < length; i++) {
         unsigned char c = (unsigned char)text[i];
-        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-            chunk[used++] = '\\';
-            chunk[used++] = 'x';
-            chunk[used++] = "0123456789ABCDEF"[c >> 4];
-            chunk[used++] = "0123456789ABCDEF"[c & 0xF];
-        } else {
-            chunk[used++] = (char)c;
-        }
-        if (used > sizeof chunk - 5 || i + 1 == length) {
-            fwrite(chunk, 1, used, out);
-            used = 0;
-        }
+        bool plain = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+        fprintf(out, plain ? "%c" : "\\x%02X", c);
     }
 }
 
@@ -97,7 +73,9 @@ static void write_place(FILE *out, const char *prefix, const worm_link &link, co
         fprintf(out, "%s [%s] %s=", detail != NULL ? detail : link.ini_file, link.ini_section,
                 link.ini_key);
     } else {
-        fprintf(out, "%s\\%s", root_name(link.probe_root), link.key_path);
+        fprintf(out, "%s\\%s",
+            link.probe_root == HKEY_CLASSES_ROOT ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE",
+            link.key_path);
         if (link.kind == LINK_KIND_COMMAND)
             fputs(" (default)", out);
         if (link.kind == LINK_KIND_RUN_VALUES && detail != NULL) {
@@ -126,7 +104,8 @@ void record_worm_file(const char *path)
 {
     if (record.list_findings)
         fprintf(win_stdout(), "%sworm file %s\n", MSG_FOUND_AT, path);
-    log_line("found: worm file %s", path);
+    if (log_file != NULL)
+        fprintf(log_file, "found: worm file %s" LOG_EOL, path);
 }
 
 void record_look_done(void)
@@ -137,33 +116,34 @@ void record_look_done(void)
 void record_answer(bool yes)
 {
     record.answer = yes ? 1 : 0;
-    log_line("answer: %s", yes ? "yes" : "no");
+    log_line("answer", yes ? "yes" : "no");
     log_step_done();
 }
 
 void record_links(worm_link_mask left)
 {
     for (const link_name &link : LINK_NAMES)
-        if ((record.found | left) & link.bit)
-            log_line("link: %s %s", link.name, (left & link.bit) ? "left" : link.done);
+        if (log_file != NULL && ((record.found | left) & link.bit))
+            fprintf(log_file, "link: %s %s" LOG_EOL, link.name, (left & link.bit) ? "left" : link.done);
     log_step_done();
 }
 
 void record_file_step(const char *outcome)
 {
-    log_line("worm file: %s", outcome);
+    log_line("worm file", outcome);
     log_step_done();
 }
 
 void record_restart(bool requested)
 {
-    log_line("restart: %s", requested ? "requested" : "not requested");
+    log_line("restart", requested ? "requested" : "not requested");
     log_step_done();
 }
 
 void record_exit(int code)
 {
-    log_line("exit: %d" LOG_EOL, code);
+    if (log_file != NULL)
+        fprintf(log_file, "exit: %d" LOG_EOL LOG_EOL, code);
     log_step_done();
     if (log_file != NULL && fclose(log_file) != 0) {
         log_file = NULL;
@@ -178,20 +158,21 @@ void reset_run_record(void)
     log_file = NULL;
 }
 
+// Where the log's file is open: the Windows version, "major.minor.build NT" or "... 9x".
 static void log_windows(void)
 {
     OSVERSIONINFOA version;
     version.dwOSVersionInfoSize = sizeof version;
     if (!GetVersionExA(&version)) {
-        log_line("windows: unknown");
+        log_line("windows", "unknown");
         return;
     }
     bool nt = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     // The 9x family keeps its version in the build number's high word.
-    log_line("windows: %lu.%lu.%lu %s", (unsigned long)version.dwMajorVersion,
-             (unsigned long)version.dwMinorVersion,
-             (unsigned long)(nt ? version.dwBuildNumber : version.dwBuildNumber & 0xFFFF),
-             nt ? "NT" : "9x");
+    fprintf(log_file, "windows: %lu.%lu.%lu %s" LOG_EOL, (unsigned long)version.dwMajorVersion,
+            (unsigned long)version.dwMinorVersion,
+            (unsigned long)(nt ? version.dwBuildNumber : version.dwBuildNumber & 0xFFFF),
+            nt ? "NT" : "9x");
 }
 
 void log_start(const char *path, int argc, char **argv)
@@ -209,12 +190,14 @@ void log_start(const char *path, int argc, char **argv)
     char computer[COMPUTER_NAME_SIZE];
     DWORD size = sizeof computer;
     bool named = GetComputerNameA(computer, &size) != FALSE;
-    log_line("run: " LOG_TOOL LOG_EOL "date: %04u-%02u-%02u %02u:%02u:%02u" LOG_EOL "computer: %s",
-             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-             named ? computer : "unknown");
+    fprintf(log_file,
+            "run: " LOG_TOOL LOG_EOL "date: %04u-%02u-%02u %02u:%02u:%02u" LOG_EOL
+            "computer: %s" LOG_EOL,
+            now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+            named ? computer : "unknown");
     log_windows();
     static const char *const SIDES[] = {"no", "yes", "unknown"};
-    log_line("wow64: %s", SIDES[find_64bit_side()]);
+    log_line("wow64", SIDES[find_64bit_side()]);
     fputs("switches:", log_file);
     for (int i = 1; i < argc; i++)
         fprintf(log_file, " %s", argv[i]);

@@ -42,9 +42,9 @@ static const switch_entry *find_switch(const char *text, const char **after)
 {
     if (*text != '/' && *text != '-')
         return NULL;
-    for (const switch_entry &entry : SWITCHES)
-        if (names_switch(text + 1, entry.name, after))
-            return &entry;
+    for (size_t i = 0; i < sizeof SWITCHES / sizeof SWITCHES[0]; i++)
+        if (names_switch(text + 1, SWITCHES[i].name, after))
+            return &SWITCHES[i];
     return NULL;
 }
 

@@ -72,22 +72,14 @@ void plant_worm_file(DWORD attributes)
     sim::write_file(WORM_PATH, "MZ worm body", attributes);
 }
 
-static std::vector<std::string> tool_args;
-
-static int tool_main_with_args()
-{
-    std::vector<char *> argv;
-    for (std::string &arg : tool_args)
-        argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
-    return tool_main((int)tool_args.size(), argv.data());
-}
+static std::vector<char *> tool_argv;
 
 sim::Outcome run_tool(const std::vector<const char *> &switches)
 {
-    tool_args.assign(1, "tavrel_moss_remover.exe");
-    tool_args.insert(tool_args.end(), switches.begin(), switches.end());
-    return sim::run(tool_main_with_args);
+    tool_argv.assign(1, const_cast<char *>("tavrel_moss_remover.exe"));
+    for (const char *arg : switches)
+        tool_argv.push_back(const_cast<char *>(arg));
+    return sim::run([] { return tool_main((int)tool_argv.size(), tool_argv.data()); });
 }
 
 std::string lines(std::initializer_list<const char *> texts)
