@@ -343,7 +343,7 @@ MUTANTS = [
     ("clean/link_removal.cpp", "counted.length = (WORD)exact_name_bytes(name);", "counted.length = (WORD)(exact_name_bytes(name) - 2);",
      "value deleted by its name less one character"),
     ("detect/exact_names.cpp", "attempt < NAME_READ_ATTEMPTS", "attempt < 1", "a name that grows between reads given up"),
-    ("detect/exact_names.cpp", "return name_bytes(name) <= LONGEST_NAME_BYTES &&", "return name_bytes(name) < LONGEST_NAME_BYTES &&",
+    ("detect/exact_names.cpp", "return exact_name_bytes(name) <= LONGEST_NAME_BYTES &&", "return exact_name_bytes(name) < LONGEST_NAME_BYTES &&",
      "an exact name of the longest length refused"),
     ("detect/exact_names.cpp", "needed > NAME_OFFSET + LONGEST_NAME_BYTES", "needed >= NAME_OFFSET + LONGEST_NAME_BYTES",
      "no room made for an exact name of the longest length"),

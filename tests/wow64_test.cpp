@@ -96,7 +96,7 @@ TEST_P(Wow64SweepTest, RestartNeverArrangesTheSystem32File)
         sim::press_key('y');
         sim::press_key('r');
     };
-    sweep_faults("restart", stage, run_tool, [](const sim::Outcome &outcome, const Fault &fault) {
+    sweep_faults("restart", stage, [] { return run_tool(); }, [](const sim::Outcome &outcome, const Fault &fault) {
         const std::string &out = sim::out();
         std::string wininit;
         bool arranged = sim::read_file(WININIT_INI, &wininit);
