@@ -180,6 +180,9 @@ const WininitStaging WININIT_STAGINGS[] = {
     {"OldHeld", RO_HIDDEN, NULL, OLD_HELD, -1, true},
     {"OldShared", RO_HIDDEN, NULL, OLD_SHARED, -1, false},
     {"OldSharedCopyBackCut", RO_HIDDEN, NULL, OLD_SHARED, 14000, true},
+    // The copy back would go through another program's file of the tool's name: the new file
+    // takes the name instead.
+    {"OldSharedBesideOthersTmr", RO_HIDDEN, WIN_DIR "\\WININIT.TMR", OLD_SHARED, -1, true},
 };
 
 const std::string SOMEONE_ELSES = "[rename]\r\nNUL=C:\\kept.tmp\r\n";
@@ -226,7 +229,7 @@ void check_wininit(const WininitStaging &s, bool arranged, const Fault &fault)
         EXPECT_TRUE(!there || fault.call == "SetFileAttributesA" ||
                     sim::attributes(WININIT_INI) == s.ini) << fault.where;
     }
-    for (const std::string name : {WININIT_OLD, WININIT_NEW}) {
+    for (const std::string name : {WININIT_OLD, WININIT_NEW, WIN_DIR "\\WININIT.TMR"}) {
         bool left = sim::read_file(name, &text);
         if (s.others != NULL && name == s.others) {
             EXPECT_TRUE(left && text == SOMEONE_ELSES) << fault.where << " " << name;
