@@ -41,8 +41,10 @@ enum Machine { CLEAN, INFECTED, IN_USE, ODD_NAME, UNREADABLE_RUN };
 void prepare(Machine machine)
 {
     plant_clean_ini_files();
-    if (machine == ODD_NAME)
+    if (machine == ODD_NAME) {
+        plant_links(LINK_RUN);
         sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "a\"b\\c\x01\x7f T\xc3\xa4sk", "tavrel.exe");
+    }
     if (machine == UNREADABLE_RUN)
         sim::fail("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED, true, "\\Run\"");
     if (machine == INFECTED || machine == IN_USE) {
@@ -78,7 +80,7 @@ const ModeCase MODE_CASES[] = {
      "Found: HKEY_CLASSES_ROOT\\.dl\nFound: HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command (default)\n"
      "Found: " WIN_INI " [windows] run=\nFound: " SYSTEM_INI " [boot] shell=\nworm Tavrel_Moss found.\n", ""},
     {"ScanOddName", {"/scan"}, ODD_NAME, sim::Outcome::RETURNED, 4, 2,
-     "Found: " RUN_LINE " value \"a\\x22b\\x5Cc\\x01\\x7F T\\xE4sk\"\nOnly parts of worm Tavrel_Moss found.\n", ""},
+     "Found: " RUN_LINE " value \"a\\x22b\\x5Cc\\x01\\x7F T\\xE4sk\"\nFound: " RUN_LINE " value \"SysTask\"\nOnly parts of worm Tavrel_Moss found.\n", ""},
     {"ScanUnreadable", {"/scan"}, UNREADABLE_RUN, sim::Outcome::RETURNED, 4, 2,
      "May be there (cannot be read): " RUN_LINE "\nOnly parts of worm Tavrel_Moss found.\n", ""},
     {"SilentInUse", {"/silent"}, IN_USE, sim::Outcome::RETURNED, 3, 2, REMOVED IN_USE_END, ""},
