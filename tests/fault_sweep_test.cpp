@@ -406,13 +406,13 @@ TEST(LinkRemovalFaultSweepTest, OneFailedStepStopsNoOtherAndTheMaskNamesWhatIsGo
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, FaultSweepTest,
-    ::testing::Values(SweepRun{"InUseNT", sim::FAMILY_NT, true, true, 'y'},
-                      SweepRun{"InUse9x", sim::FAMILY_9X, true, true, 'y'},
-                      SweepRun{"InUse9xOldShared", sim::FAMILY_9X, true, true, 'y', true},
-                      SweepRun{"DeletableNT", sim::FAMILY_NT, true, false, 'y'},
-                      SweepRun{"Deletable9x", sim::FAMILY_9X, true, false, 'y'},
-                      SweepRun{"AnsweredNo", sim::FAMILY_NT, true, true, 'n'},
-                      SweepRun{"CleanMachine", sim::FAMILY_9X, false, false, 'y'},
+    ::testing::Values(SweepRun{"InUseNT", sim::FAMILY_NT, true, true, 'y', false, {}},
+                      SweepRun{"InUse9x", sim::FAMILY_9X, true, true, 'y', false, {}},
+                      SweepRun{"InUse9xOldShared", sim::FAMILY_9X, true, true, 'y', true, {}},
+                      SweepRun{"DeletableNT", sim::FAMILY_NT, true, false, 'y', false, {}},
+                      SweepRun{"Deletable9x", sim::FAMILY_9X, true, false, 'y', false, {}},
+                      SweepRun{"AnsweredNo", sim::FAMILY_NT, true, true, 'n', false, {}},
+                      SweepRun{"CleanMachine", sim::FAMILY_9X, false, false, 'y', false, {}},
                       SweepRun{"SilentInUseLogged", sim::FAMILY_NT, true, true, ' ', false, {"/silent", "/log=" SWEEP_LOG}},
                       SweepRun{"Scan9x", sim::FAMILY_9X, true, false, ' ', false, {"/scan"}}),
     [](const ::testing::TestParamInfo<SweepRun> &info) { return info.param.name; });
