@@ -382,7 +382,10 @@ static bool schedule_in_wininit(const char *path, const char *new_name)
 
 bool schedule_delete_at_boot(const char *path, const char *new_name)
 {
-    if (is_nt_family())
+    DWORD platform = windows_platform();
+    if (platform == VER_PLATFORM_WIN32_NT)
         return MoveFileExA(path, new_name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
-    return schedule_in_wininit(path, new_name);
+    // Only the 9x family carries WININIT.INI out: on a Windows that does not say which it
+    // is, an entry there may arrange nothing.
+    return platform == VER_PLATFORM_WIN32_WINDOWS && schedule_in_wininit(path, new_name);
 }

@@ -2,12 +2,16 @@
 
 #include "platform/win.h"
 
-bool is_nt_family(void)
+DWORD windows_platform(void)
 {
     OSVERSIONINFOA info;
     memset(&info, 0, sizeof info);
     // 148 is the size that every Windows of both families accepts.
     info.dwOSVersionInfoSize = 148;
-    GetVersionExA(&info);
-    return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    return GetVersionExA(&info) ? info.dwPlatformId : 0;
+}
+
+bool is_nt_family(void)
+{
+    return windows_platform() == VER_PLATFORM_WIN32_NT;
 }

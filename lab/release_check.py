@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The exe as a person carries it, checked from its bytes: a 32-bit console program for
-subsystem 4.0, stripped, at most 32 KiB, no time stamp, importing only what the list below
+subsystem 4.0, stripped, at most 36 KiB, no time stamp, importing only what the list below
 allows (each entry is there on Windows 98), with the version resource and the manifest.
 With --rebuild it also builds the exe afresh from the same sources in a new folder and
 compares the two byte for byte, and builds the minimal console program to compare sizes.

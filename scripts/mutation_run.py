@@ -206,8 +206,10 @@ MUTANTS = [
      "tab before the header not passed over"),
     ("clean/boot_delete.cpp", "if (!entry_written && !at_line_start && !emit_text(sink, LINE_END))",
      "if (!entry_written && !emit_text(sink, LINE_END))", "extra blank line before the new section"),
-    ("clean/boot_delete.cpp", "if (is_nt_family())\n        return MoveFileExA",
-     "if (!is_nt_family())\n        return MoveFileExA", "families swapped at the boot deletion"),
+    ("clean/boot_delete.cpp", "if (platform == VER_PLATFORM_WIN32_NT)\n        return MoveFileExA",
+     "if (platform != VER_PLATFORM_WIN32_NT)\n        return MoveFileExA", "families swapped at the boot deletion"),
+    ("clean/boot_delete.cpp", "return platform == VER_PLATFORM_WIN32_WINDOWS && schedule_in_wininit",
+     "return schedule_in_wininit", "WININIT.INI edited where the family is not known"),
     ("clean/boot_delete.cpp", "    SetFileAttributesA(names->ini, attributes);\n    return true;\n}", "    return true;\n}",
      "attributes of a put-back WININIT.INI lost"),
     ("clean/boot_delete.cpp", "    return fclose(out) == 0 && written;", "    fclose(out);\n    return written;",
@@ -224,8 +226,8 @@ MUTANTS = [
     # clean/windows_family.cpp
     ("clean/windows_family.cpp", "info.dwOSVersionInfoSize = 148;", "info.dwOSVersionInfoSize = 100;",
      "version structure too small"),
-    ("clean/windows_family.cpp", "return info.dwPlatformId == VER_PLATFORM_WIN32_NT;",
-     "return info.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS;", "unknown platform taken as NT"),
+    ("clean/windows_family.cpp", "return windows_platform() == VER_PLATFORM_WIN32_NT;",
+     "return windows_platform() != VER_PLATFORM_WIN32_WINDOWS;", "unknown platform taken as NT"),
     # shield/shield.cpp
     ("shield/shield.cpp", "    if (!answered)\n        saved_shield_state = SHIELD_NO_STATE;\n", "",
      "state kept that the query did not answer"),

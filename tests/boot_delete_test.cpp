@@ -377,10 +377,14 @@ TEST_F(ToolTest, NtFamilyHandsTheFileToWindows)
     EXPECT_EQ(5u, sim::pending_renames()[0].flags);
     EXPECT_FALSE(sim::exists(WININIT_INI));
 
-    // A version that cannot be read is no NT family: WININIT.INI serves.
-    sim::fail("GetVersionExA");
-    EXPECT_TRUE(schedule_delete_at_boot(WORM_PATH, NULL));
-    EXPECT_TRUE(sim::exists(WININIT_INI));
+    // A Windows that does not say its family gets no entry that only the 9x family reads.
+    for (sim::Family family : {sim::FAMILY_NT, sim::FAMILY_9X}) {
+        sim::set_family(family);
+        sim::fail("GetVersionExA");
+        EXPECT_FALSE(schedule_delete_at_boot(WORM_PATH, NULL)) << family;
+        EXPECT_FALSE(sim::exists(WININIT_INI)) << family;
+        EXPECT_EQ(1u, sim::pending_renames().size()) << family;
+    }
 }
 
 }  // namespace
