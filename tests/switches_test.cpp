@@ -88,6 +88,11 @@ const ModeCase MODE_CASES[] = {
     {"SilentDeletes", {"/silent"}, INFECTED, sim::Outcome::RETURNED, 0, 2, REMOVED "Worm Tavrel_Moss successfully removed.\n", ""},
 };
 
+void PrintTo(const ModeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class ModeTest : public ToolTest, public ::testing::WithParamInterface<ModeCase> {};
 
 // No key is typed in any of these runs, so a wait would block. Only a run that removes
