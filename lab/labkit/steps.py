@@ -135,13 +135,8 @@ def restart_with_r(sc, prog, holders, told=(), worm_gone=True):
     else:
         done = wait_until(lambda: read_bytes(OLD_TMP_PATH) is None, 60)
         sc.check(done, "the restart the tool asked for carried out the other program's entry")
-    tool_pid = process_running(TOOL_EXE)
-    sc.check(tool_pid is not None, "the tool idles after the final message")
-    if tool_pid is not None:
-        used = cpu_seconds(tool_pid)
-        shown = prog.quiet(3.0)
-        used = cpu_seconds(tool_pid) - used
-        sc.check(used < 0.3, "the idle tool used %.2f s of processor in 3 s" % used)
+    shown = expect_idle(sc, prog.quiet)
+    if shown is not None:
         sc.equal(shown, "", "nothing shown after the final message")
     sc.transcript(prog, [BANNER, FOUND, CONTINUE, REMOVING, LINKS_REMOVED] + list(told) +
                   [MUST_RESTART, PRESS_R, REBOOT_1, REBOOT_2], "tool")
@@ -158,3 +153,17 @@ def run_again_after_restart(sc):
     """What the tool told the user to do: run it again, now that nothing holds the file."""
     answer_yes_and_finish(sc, sc.program("run-again"), PARTS_FOUND, WORM_REMOVED)
     sc.equal(read_bytes(WORM_PATH), None, "worm file deleted by the second run")
+
+
+def expect_idle(sc, settle):
+    """The tool is still there after its final message and uses no processor while settle(3.0)
+    waits; returns what settle returned, or None when the tool is gone."""
+    tool_pid = process_running(TOOL_EXE)
+    sc.check(tool_pid is not None, "the tool idles after the final message")
+    if tool_pid is None:
+        return None
+    used = cpu_seconds(tool_pid)
+    shown = settle(3.0)
+    used = cpu_seconds(tool_pid) - used
+    sc.check(used < 0.3, "the idle tool used %.2f s of processor in 3 s" % used)
+    return shown
