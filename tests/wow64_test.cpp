@@ -37,6 +37,7 @@ TEST(BootPathTest, IsInSysWow64UnderWow64AndNoneWhenThatCannotBeTold)
         {X64_OLD, WORM_PATH, SYSWOW_PATH, NULL}, {ARM64, WORM_PATH, SYSWOW_PATH, NULL},
         {X64, WIN_DIR "\\SYSTEM32X\\F.VXD", WIN_DIR "\\SYSTEM32X\\F.VXD", NULL},
         {XP32, WORM_PATH, "", "IsWow64Process"}, {ARM64, WORM_PATH, "", "GetProcAddress"},
+        {WIN9X, WORM_PATH, WORM_PATH, "GetProcAddress"}, {WIN9X, WORM_PATH, WORM_PATH, "GetModuleHandleA"},
         {X64, WORM_PATH, "", "GetSystemWow64DirectoryA"}, {X64, WORM_PATH, "", "GetSystemDirectoryA"},
     };
     for (const auto &c : cases) {
