@@ -6,7 +6,7 @@
 #define LOG_TOOL "Tavrel_Moss remover 0.09"
 #define COMPUTER_NAME_SIZE 64
 
-run_record record = {false, 0, ANSWER_NONE};
+run_record record = {false, 0};
 
 static FILE *log_file;
 static const char *log_path;
@@ -115,7 +115,6 @@ void record_look_done(void)
 
 void record_answer(bool yes)
 {
-    record.answer = yes ? 1 : 0;
     log_line("answer", yes ? "yes" : "no");
     log_step_done();
 }
@@ -154,7 +153,7 @@ void record_exit(int code)
 
 void reset_run_record(void)
 {
-    record = run_record{false, 0, ANSWER_NONE};
+    record = run_record{false, 0};
     log_file = NULL;
 }
 

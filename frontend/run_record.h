@@ -5,12 +5,9 @@
 
 #include "detect/worm_links.h"
 
-#define ANSWER_NONE (-1)
-
 struct run_record {
     bool list_findings;     // each finding goes to standard output too
     worm_link_mask found;   // links the first look saw
-    int answer;             // ANSWER_NONE, 0 (N) or 1 (Y)
 };
 
 extern run_record record;

@@ -101,6 +101,16 @@ def log_records(path):
     return records
 
 
+def expect_cleaning_record(sc, log, switches, worm_file, exit_code, restart, **where):
+    """The log holds one record, of a run answered yes that found every link and the file."""
+    records = log_records(log)
+    sc.equal(len(records), 1, "records in the log")
+    if records:
+        check_record(sc, records[0], "record", switches, ALL_FOUND,
+                     {"answer": "yes", "link": True, "worm file": worm_file, "restart": restart,
+                      "exit": exit_code}, **where)
+
+
 def check_record(sc, record, what, switches, found, want, family="NT", wow64="no"):
     """One run's record: who ran where, the findings, and `want`: the values of the later
     keys (answer, worm file, restart, exit; None: the key must be absent), and link: a
@@ -267,12 +277,7 @@ def scenario_silent_in_use(sc):
     sc.check(WORM_PATH.lower() in ops, "PendingFileRenameOperations names the worm file: %r" % ops)
     sc.equal(link_mask(pending), 0, "links repaired")
     holder.release()
-    records = log_records(log)
-    sc.equal(len(records), 1, "records in the log")
-    if records:
-        check_record(sc, records[0], "record", switches, ALL_FOUND,
-                     {"answer": "yes", "link": True, "worm file": "set for deletion at boot",
-                      "restart": "not requested", "exit": "3"})
+    expect_cleaning_record(sc, log, switches, "set for deletion at boot", "3", "not requested")
 
 
 def scenario_silent_restart(sc):
@@ -292,12 +297,7 @@ def scenario_silent_restart(sc):
     sc.check(not after["PendingFileRenameOperations"],
              "PendingFileRenameOperations done: %r" % after["PendingFileRenameOperations"])
     expect_repaired(sc, before, after, ALL_LINKS)
-    records = log_records(log)
-    sc.equal(len(records), 1, "records in the log")
-    if records:
-        check_record(sc, records[0], "record", switches, ALL_FOUND,
-                     {"answer": "yes", "link": True, "worm file": "set for deletion at boot",
-                      "restart": "requested", "exit": "3"})
+    expect_cleaning_record(sc, log, switches, "set for deletion at boot", "3", "requested")
 
 
 def scenario_silent_9x(sc):
@@ -312,12 +312,7 @@ def scenario_silent_9x(sc):
     sc.equal(rc, 0, "/silent exit code in 9x mode")
     sc.transcript(prog, SILENT_REMOVED, "/silent in 9x mode")
     removed_by(sc, before, "after")
-    records = log_records(log)
-    sc.equal(len(records), 1, "records in the log")
-    if records:
-        check_record(sc, records[0], "record", switches, ALL_FOUND,
-                     {"answer": "yes", "link": True, "worm file": "deleted",
-                      "restart": "not requested", "exit": "0"}, family="9x")
+    expect_cleaning_record(sc, log, switches, "deleted", "0", "not requested", family="9x")
 
 
 def scenario_wow64_silent(sc):
@@ -333,9 +328,4 @@ def scenario_wow64_silent(sc):
     sc.equal(rc, 0, "/silent exit code under WoW64")
     sc.transcript(prog, SILENT_REMOVED, "/silent under WoW64", source="stdout")
     removed_by(sc, before, "after")
-    records = log_records(log)
-    sc.equal(len(records), 1, "records in the log")
-    if records:
-        check_record(sc, records[0], "record", switches, ALL_FOUND,
-                     {"answer": "yes", "link": True, "worm file": "deleted",
-                      "restart": "not requested", "exit": "0"}, wow64="yes")
+    expect_cleaning_record(sc, log, switches, "deleted", "0", "not requested", wow64="yes")
