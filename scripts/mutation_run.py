@@ -141,6 +141,10 @@ MUTANTS = [
      "only the first marked value of a key listed"),
     ("detect/worm_links.cpp", "seen = error != ERROR_SUCCESS && !absent((LONG)error);", "seen = false;",
      "unreadable ini entry counts as gone"),
+    ("detect/worm_links.cpp", "                tell(true, link, NULL, 0, true);\n", "",
+     "a 64-bit view counted but not listed when WoW64 cannot be told"),
+    ("frontend/run_record.cpp", "    if (name == NULL)\n        name = path;\n", "    name = path;\n",
+     "the worm file named as the 32-bit tool sees it under WoW64"),
     # detect/whole_values.cpp
     ("detect/whole_values.cpp", "if (*count + 1 < buffer->size)", "if (*count + 1 <= buffer->size)",
      "full ini buffer not grown"),
@@ -234,7 +238,9 @@ MUTANTS = [
     ("clean/restart.cpp", "    CloseHandle(token);\n", "", "token left open"),
     ("clean/restart.cpp", "if (!is_nt_family())\n        return exit_windows", "if (is_nt_family())\n        return exit_windows",
      "privilege asked on the wrong family"),
-    ("clean/restart.cpp", "? 0 : GetLastError();", "? GetLastError() : 0;", "restart result negated"),
+    ("clean/restart.cpp", "? 0 : failure();", "? failure() : 0;", "restart result negated"),
+    ("clean/restart.cpp", "error != 0 ? error : ERROR_GEN_FAILURE", "error",
+     "a refusal that leaves no error taken as accepted"),
     # clean/windows_family.cpp
     ("clean/windows_family.cpp", "info.dwOSVersionInfoSize = 148;", "info.dwOSVersionInfoSize = 100;",
      "version structure too small"),
