@@ -5,11 +5,14 @@ Past the runs asked for, rounds go on (up to MAX_ROUNDS) until the verdict is se
 odd and the even rounds alone give the same one as all of them. Not tests: they print.
 
   start       the tool from its start to the Y/N question under Wine (an infected lab machine),
-              against the minimal console program to its second line
+              against the minimal console program with ADVAPI32 loaded to its second line (the
+              fair peer: the tool cannot do without ADVAPI32), beside the plain one; with where
+              the tool's start goes, step by step (bench_start)
   key_tree    delete_key_tree on HKCR\\.dl holding 10,101 keys (100 under .dl, 100 under each
               of those), against Wine's own `reg delete HKCR\\.dl /f` on the same tree
   wininit     the WININIT.INI edit of the 9x family on a 5 MB WININIT.INI, against a plain
-              copy of the same file through the same binary streams
+              copy of the same file through the same binary streams line by line, beside the
+              same copy in the edit's blocks
   probe       the probe's platform calls in the simulated Windows (bench_probe_calls)
 
 Usage: bench.py [--runs N] [--exe-dir build/win32] [--host-dir build/host] [NAME ...]
@@ -26,6 +29,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "lab"))
 import lab  # noqa: E402
+from labkit.wine import prefix_processes  # noqa: E402
 
 REPO = lab.REPO
 TREE_WIDTH = 100
@@ -103,15 +107,20 @@ def report(name, what, a, b, unit, target):
 
 def run_to_end(run_dir, argv, label, needle, want_rc):
     """Wall time of one run with no console at all: the program shows its text and, finding
-    no key to read, ends at once, so its end is its reaching the question."""
+    no key to read, ends at once, so its end is its reaching the question. Notes the
+    processor time of its process, and that and the wineserver's together (the registry and
+    the files are the server's work), under the program's name; the run, and when it began."""
+    server = server_time()
     prog = lab.Program(argv, run_dir, label, mode="no-terminal")
     start = time.time()
     rc, cpu = wait_exit(prog.proc)
     took = time.time() - start
     if rc != want_rc or needle not in prog.text("stdout"):
         raise lab.LabFailure("%s: exit %s, output %r" % (label, rc, prog.text("stdout")))
-    cpu_seconds.setdefault(label.split("-")[0], []).append(cpu)
-    return took
+    name = label.split("-")[0]
+    cpu_seconds.setdefault(name, []).append(cpu)
+    with_server.setdefault(name, []).append(cpu + server_time() - server)
+    return took, prog, start
 
 
 def wait_exit(proc, timeout=120):
@@ -128,6 +137,29 @@ def wait_exit(proc, timeout=120):
 
 
 cpu_seconds = {}  # processor time of each start, by program
+with_server = {}  # the same with the wineserver's, by program
+server_pid = None
+
+
+def server_time():
+    """Processor time the lab machine's wineserver has used so far, in seconds (to the
+    nanosecond: its schedstat); 0 where it cannot be read."""
+    try:
+        with open("/proc/%d/schedstat" % server_pid) as f:
+            return int(f.read().split()[0]) / 1e9
+    except (OSError, TypeError, ValueError):
+        return 0.0
+
+
+def find_server():
+    for pid in prefix_processes():
+        try:
+            with open("/proc/%d/comm" % pid) as f:
+                if f.read().startswith("wineserver"):
+                    return pid
+        except OSError:
+            pass
+    return None
 
 
 def bench_start(exe_dir, runs):
@@ -136,30 +168,60 @@ def bench_start(exe_dir, runs):
 
 
 def start_runs(exe_dir, runs, run_dir):
+    global server_pid
+    server_pid = find_server()
     lab.plant(run_dir, links=lab.ALL_LINKS, worm="file")
     tool = ["wine", str(exe_dir / lab.TOOL_EXE)]
     minimal = ["wine", str(exe_dir / "bench" / "minimal_console.exe")]
     advapi32 = ["wine", str(exe_dir / "bench" / "minimal_console_advapi32.exe")]
+    steps = ["wine", str(exe_dir / "bench" / "bench_start.exe")]
+    breakdown = {}  # label: its spans, in the order of the run
 
     def run_tool(i):
-        return run_to_end(run_dir, tool, "tool-%d" % i, lab.CONTINUE, 1)
+        return run_to_end(run_dir, tool, "tool-%d" % i, lab.CONTINUE, 1)[0]
 
     def run_minimal(i):
-        return run_to_end(run_dir, minimal, "minimal-%d" % i, "Press a key", 1)
+        return run_to_end(run_dir, minimal, "minimal-%d" % i, "Press a key", 1)[0]
 
     def run_advapi32(i):
-        return run_to_end(run_dir, advapi32, "advapi32-%d" % i, "Press a key", 1)
+        return run_to_end(run_dir, advapi32, "advapi32-%d" % i, "Press a key", 1)[0]
 
-    run_tool(-1), run_minimal(-1), run_advapi32(-1)  # the first start of each fills the caches
+    def run_steps(i):
+        took, prog, start = run_to_end(run_dir, steps, "steps-%d" % i, lab.CONTINUE, 1)
+        before = start
+        for line in prog.text("stderr").splitlines():
+            label, ticks = line.rsplit(" ", 1)
+            at = int(ticks) / 1e7 - 11644473600  # 100 ns units since 1601 to Unix time
+            breakdown.setdefault(label, []).append(at - before)
+            before = at
+        breakdown.setdefault("the exit", []).append(start + took - before)
+        return took
+
+    for fn in (run_tool, run_minimal, run_advapi32, run_steps):
+        fn(-1)  # the first start of each fills the caches
     cpu_seconds.clear()
-    a, b, c = alternate(runs, 1.10, run_tool, run_minimal, run_advapi32)
-    ratio = report("start", "tool to the Y/N question vs minimal program to its second line"
-                   " (no console input, so each ends there)", a, b, "s", 1.10)
-    cpu = {k: median(v) for k, v in cpu_seconds.items()}
-    print("          processor time of the program's own process: %.3f s against %.3f s: ratio %.2f"
-          % (cpu["tool"], cpu["minimal"], cpu["tool"] / cpu["minimal"]))
-    print("          the minimal program with ADVAPI32 loaded: %.3f s, best %.3f s (%.2f x the minimal one);"
-          " the tool is %.2f x that" % (median(c), min(c), median(c) / median(b), median(a) / median(c)))
+    with_server.clear()
+    breakdown.clear()
+    a, c, b, d = alternate(runs, 1.10, run_tool, run_advapi32, run_minimal, run_steps)
+    ratio = report("start", "tool to the Y/N question vs the minimal program with ADVAPI32 loaded to"
+                   " its second line (no console input, so each ends there)", a, c, "s", 1.10)
+    print("          the plain minimal program: %.3f s, best %.3f s: the tool is %.2f x that (best %.2f);"
+          " ADVAPI32 alone %.2f x" % (median(b), min(b), median(a) / median(b), min(a) / min(b),
+                                      median(c) / median(b)))
+    for what, figures in (("processor time of the program's own process", cpu_seconds),
+                          ("that and the wineserver's", with_server)):
+        cpu = {k: median(v) for k, v in figures.items()}
+        print("          %s: %.4f s against %.4f s with ADVAPI32 (ratio %.2f) and %.4f s plain (ratio %.2f)"
+              % (what, cpu["tool"], cpu["advapi32"], cpu["tool"] / cpu["advapi32"], cpu["minimal"],
+                 cpu["tool"] / cpu["minimal"]))
+    print("          where the tool's start goes (bench_start.exe: the tool's code and manifest, its steps"
+          " timed from inside; median ms of %d runs, whole run %.1f ms):" % (len(d), 1000 * median(d)))
+    for label, spans in breakdown.items():
+        print("            %-34s %7.3f" % (label, 1000 * median(spans)))
+    own = sum(median(spans) for label, spans in breakdown.items()
+              if label not in ("to main", "the answer to the end of main", "the exit"))
+    print("          the tool's own work from main to its question: %.1f ms, %.1f %% of the fair peer's"
+          " whole run" % (1000 * own, 100 * own / median(c)))
     return ratio
 
 
@@ -261,6 +323,12 @@ def wininit_runs(exe_dir, runs, run_dir):
             raise lab.LabFailure("bench_wininit %s exited %s: %s" % (mode, rc, out))
         return float(out.split(" in ")[1].split()[0]) / 1000
 
+    def run_copy_of(mode):
+        took = run(mode)
+        if new.read_bytes() != original:
+            raise lab.LabFailure("the plain copy (%s) differs from WININIT.INI" % mode)
+        return took
+
     def run_edit(i):
         took = run("edit")
         got = ini.read_bytes()
@@ -270,14 +338,18 @@ def wininit_runs(exe_dir, runs, run_dir):
         return took
 
     def run_copy(i):
-        took = run("copy")
-        if new.read_bytes() != original:
-            raise lab.LabFailure("the plain copy differs from WININIT.INI")
-        return took
+        return run_copy_of("copy")
 
-    a, b = alternate(runs, 1.5, run_edit, run_copy)
-    return report("wininit", "edit of a %.1f MB WININIT.INI vs plain copy, inside the process"
-                  % (len(original) / 1e6), a, b, "s", 1.5)
+    def run_blocks(i):
+        return run_copy_of("blocks")
+
+    a, b, c = alternate(runs, 1.5, run_edit, run_copy, run_blocks)
+    ratio = report("wininit", "edit of a %.1f MB WININIT.INI vs plain copy line by line (fgets, fputs),"
+                   " inside the process" % (len(original) / 1e6), a, b, "s", 1.5)
+    print("          the same copy in the edit's blocks (fread, fwrite): %.3f s, best %.3f s: the edit"
+          " is %.2f x that (best %.2f); the rest is its renames, the old file's deletion and the"
+          " short name" % (median(c), min(c), median(a) / median(c), min(a) / min(c)))
+    return ratio
 
 
 # ---------------------------------------------------------------------------- probe

@@ -19,30 +19,7 @@ static bool make_path(char *path, const char *dir, const char *name)
     return length > 0 && length < WININIT_PATH_SIZE;
 }
 
-// Reads one piece (a line with its line end, or at most 498 characters of a longer line)
-// and returns its length in bytes, NUL bytes inside it included; 0 at the end of the file.
-// previous is the length this returned for the piece before in the same buffer, 0 at first.
-static size_t read_piece(char *line, size_t previous, FILE *in)
-{
-    // The last NUL in the buffer is the one that ends the piece: the bytes behind it are
-    // still the fill. fgets wrote only up to the previous piece's NUL, so only that part
-    // needs filling again.
-    memset(line, 1, previous == 0 ? WININIT_LINE_SIZE : previous + 1);
-    if (fgets(line, WININIT_READ_SIZE, in) == NULL)
-        return 0;
-    // Most pieces are short lines: fgets stops at the first line feed, so the first one in
-    // the buffer ends the piece, and the fill after it holds none.
-    for (size_t at = 0; at < WININIT_READ_SIZE - 1; at++) {
-        if (line[at] == '\n')
-            return at + 1;
-    }
-    size_t end = WININIT_READ_SIZE - 1;
-    while (end > 0 && line[end] != '\0')
-        end--;
-    return end;
-}
-
-// Follows one line through the pieces it comes in: how much of "[rename]", in any letter
+// Follows one line through the parts it comes in: how much of "[rename]", in any letter
 // case, its first text after blanks has matched so far (RENAME_HEADER_LENGTH: the line is a
 // header, whatever follows), or NOT_A_HEADER. Starts at 0 on each line.
 static int match_header(int matched, const char *piece, size_t length)
@@ -74,7 +51,7 @@ static bool emit(struct copy_sink *sink, const char *bytes, size_t length)
 {
     if (sink->out != NULL)
         return fwrite(bytes, 1, length, sink->out) == length;
-    char block[WININIT_LINE_SIZE];
+    char block[WININIT_BLOCK_SIZE];
     while (length > 0) {
         size_t want = length < sizeof block ? length : sizeof block;
         size_t got = fread(block, 1, want, sink->match);
@@ -96,20 +73,22 @@ static bool emit_text(struct copy_sink *sink, const char *text)
 }
 
 // Appending ANSI lines to a file of another encoding (a byte-order mark first, or NUL bytes
-// inside: UTF-16 text) would arrange nothing, and could spoil the entries it holds.
-static bool is_ansi_piece(const char *piece, size_t length, bool first)
+// inside: UTF-16 text) would arrange nothing, and could spoil the entries it holds. first:
+// the block is the file's first.
+static bool is_ansi_block(const char *block, size_t length, bool first)
 {
-    // fgets ended the piece with a NUL: one before it is a NUL byte of the file.
-    if (strlen(piece) != length)
+    if (memchr(block, '\0', length) != NULL)
         return false;
-    return !first || (strncmp(piece, "\xEF\xBB\xBF", 3) != 0 && strncmp(piece, "\xFF\xFE", 2) != 0 &&
-                      strncmp(piece, "\xFE\xFF", 2) != 0);
+    return !first || !((length >= 3 && memcmp(block, "\xEF\xBB\xBF", 3) == 0) ||
+                       (length >= 2 && (memcmp(block, "\xFF\xFE", 2) == 0 ||
+                                        memcmp(block, "\xFE\xFF", 2) == 0)));
 }
 
 // Copies WININIT.INI (in may be NULL: there is none) into sink with the entry line as the
 // first line of the first [rename] section, or in a new section at the end. The entry always
-// starts a line of its own: after a header line longer than one piece, or the header as
-// the last line without a line end, it waits for the line's end. False on any read or
+// starts a line of its own: after a header line longer than a block, or the header as the
+// last line without a line end, it waits for the line's end. The file is read in whole
+// blocks, and its lines are looked at only until the entry is written. False on any read or
 // write error, and for a WININIT.INI that is not ANSI text.
 static bool copy_with_entry(FILE *in, struct copy_sink *sink, const char *entry)
 {
@@ -117,26 +96,34 @@ static bool copy_with_entry(FILE *in, struct copy_sink *sink, const char *entry)
     bool entry_written = false;
     bool at_line_start = true;
     int header_matched = 0;
-    char line[WININIT_LINE_SIZE];
-    size_t length = 0;
+    char block[WININIT_BLOCK_SIZE];
+    size_t length;
     bool first = true;
-    while (in != NULL && (length = read_piece(line, length, in)) > 0) {
-        if (!is_ansi_piece(line, length, first))
+    while (in != NULL && (length = fread(block, 1, sizeof block, in)) > 0) {
+        if (!is_ansi_block(block, length, first))
             return false;
         first = false;
-        header_matched = match_header(header_matched, line, length);
-        if (header_matched == RENAME_HEADER_LENGTH)
-            header_seen = true;
-        if (!emit(sink, line, length))
-            return false;
-        at_line_start = line[length - 1] == '\n';
-        if (at_line_start)
+        size_t written = 0;  // the bytes of the block already given to sink
+        for (size_t at = 0; !entry_written && at < length;) {
+            const char *feed = (const char *)memchr(block + at, '\n', length - at);
+            size_t end = feed != NULL ? (size_t)(feed - block) + 1 : length;
+            header_matched = match_header(header_matched, block + at, end - at);
+            if (header_matched == RENAME_HEADER_LENGTH)
+                header_seen = true;
+            at = end;
+            if (feed == NULL)
+                break;
             header_matched = 0;
-        if (header_seen && !entry_written && at_line_start) {
-            entry_written = true;
-            if (!emit_text(sink, entry))
-                return false;
+            if (header_seen) {
+                entry_written = true;
+                if (!emit(sink, block + written, at - written) || !emit_text(sink, entry))
+                    return false;
+                written = at;
+            }
         }
+        if (!emit(sink, block + written, length - written))
+            return false;
+        at_line_start = block[length - 1] == '\n';
     }
     if (in != NULL && ferror(in))
         return false;
@@ -167,7 +154,7 @@ static bool close_written(FILE *out, bool written)
 // Copies in into sink byte for byte; false when any step failed.
 static bool copy_plain(FILE *in, struct copy_sink *sink)
 {
-    char block[WININIT_LINE_SIZE];
+    char block[WININIT_BLOCK_SIZE];
     size_t length;
     while ((length = fread(block, 1, sizeof block, in)) > 0) {
         if (!emit(sink, block, length))

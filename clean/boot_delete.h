@@ -4,8 +4,8 @@
 
 #define WININIT_PATH_SIZE 260
 #define WININIT_LINE_SIZE 500
-// fgets is given this size: pieces of at most 498 characters.
-#define WININIT_READ_SIZE 499
+// WININIT.INI and the files compared with it are read and written in blocks of this size.
+#define WININIT_BLOCK_SIZE 4096
 
 // An entry line: a name of up to 259 characters, "=", a path of up to 259, and the line end.
 #define WININIT_ENTRY_SIZE (2 * WININIT_PATH_SIZE + 2)

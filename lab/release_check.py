@@ -43,10 +43,10 @@ ALLOWED_IMPORTS = {
         "ReadFile": "95+",
         # USER32 at the restart, KERNEL32's IsWow64Process2, IsWow64Process and
         # GetSystemWow64DirectoryA (not in 98, NT 4 or 2000, the first not before Windows 10
-        # 1709: never imported), and libgcc's start-up looking for its DLL's frame registry.
+        # 1709: never imported). libgcc's start-up, which looked for its DLL's frame registry,
+        # is no longer linked.
         "LoadLibraryA": "95+", "GetProcAddress": "95+", "GetModuleHandleA": "95+",
         "SetLastError": "95+",
-        "FreeLibrary": "95+ (libgcc's start-up only)",
         # mingw-w64's start-up code (crt2.o, pseudo-relocations, thread-local storage).
         "DeleteCriticalSection": "95+", "EnterCriticalSection": "95+",
         "InitializeCriticalSection": "95+", "LeaveCriticalSection": "95+",
@@ -68,9 +68,10 @@ ALLOWED_IMPORTS = {
     "msvcrt.dll": {
         # The tool's streams and text.
         "_vsnprintf": "98", "fclose": "98", "ferror": "98",
-        "fflush": "98", "fgets": "98", "fopen": "98", "fprintf": "98", "fread": "98",
+        "fflush": "98", "fopen": "98", "fprintf": "98", "fread": "98",
         "fputs": "98", "fwrite": "98", "puts": "98", "setvbuf": "98",
-        "exit": "98", "fputc": "98", "memcmp": "98", "memcpy": "98", "memmove": "98",
+        "exit": "98", "fputc": "98", "memchr": "98", "memcmp": "98", "memcpy": "98",
+        "memmove": "98",
         "strlen": "98",
         # The log: a descriptor over the handle CreateFileA gave, and a stream over that.
         "_open_osfhandle": "98", "_fdopen": "98", "_close": "98",

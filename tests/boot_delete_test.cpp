@@ -94,18 +94,22 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ToolTest, LongLinesAreCopiedUnchanged)
 {
     sim::set_family(sim::FAMILY_9X);
-    // The header text lies inside a line longer than one read: the entry still comes
-    // right after the real header...
-    std::string header_in_long_line = std::string(600, 'z') + "[rename]" + std::string(600, 'z');
+    // The header text lies inside a line longer than one read, at the start of the second
+    // block: the entry still comes right after the real header...
+    std::string header_in_long_line =
+        std::string(WININIT_BLOCK_SIZE, 'z') + "[rename]" + std::string(600, 'z');
     sim::write_file(WININIT_INI, "[rename]\r\n" + LONG_LINE + "\r\n" + header_in_long_line + "\r\n");
     schedule_delete_at_boot(WORM_PATH, NULL);
     std::string after;
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ("[rename]\r\n" + std::string(ENTRY) + LONG_LINE + "\r\n" + header_in_long_line + "\r\n", after);
 
-    // ... and it is text there, not a header; blanks before a header may fill a whole read.
-    std::string header_after_blanks = std::string(600, ' ') + "[ReName]";
-    sim::write_file(WININIT_INI, header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\nw=2\r\n");
+    // ... and it is text there, not a header; a header after blanks may lie across the end
+    // of a block.
+    std::string before = header_in_long_line + "\r\nz=1\r\n";
+    std::string header_after_blanks =
+        std::string(2 * WININIT_BLOCK_SIZE - 4 - before.size(), ' ') + "[ReName]";
+    sim::write_file(WININIT_INI, before + header_after_blanks + "\r\nw=2\r\n");
     schedule_delete_at_boot(WORM_PATH, NULL);
     sim::read_file(WININIT_INI, &after);
     EXPECT_EQ(header_in_long_line + "\r\nz=1\r\n" + header_after_blanks + "\r\n" + ENTRY + "w=2\r\n", after);
