@@ -1,6 +1,6 @@
 #include "clean/boot_delete.h"
 
-#include "clean/windows_family.h"
+#include "machine/windows_family.h"
 #include "clean/worm_file.h"
 #include "platform/win.h"
 

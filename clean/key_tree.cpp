@@ -1,6 +1,6 @@
 #include "clean/key_tree.h"
 
-#include "clean/windows_family.h"
+#include "machine/windows_family.h"
 #include "detect/exact_names.h"
 
 #define LINK_VALUE_NAME "SymbolicLinkValue"

@@ -2,7 +2,7 @@
 # Usage: python3 scripts/mutation_run.py [--only N,M,...] [--timeout 60]
 #        python3 scripts/mutation_run.py --check
 #
-# Plants small faults in the tool's code (frontend/ detect/ clean/ shield/), one at a time,
+# Plants small faults in the tool's code (frontend/ detect/ clean/ machine/ shield/), one at a time,
 # in a copy of the tree under build/mutation/, rebuilds the host tests there and runs them.
 # A mutant is killed when unit_tests fails or runs past the time limit. Slow (minutes): not
 # part of the test command. --check only tells, in a moment, whether every mutant still
@@ -223,8 +223,8 @@ MUTANTS = [
     ("clean/restart.cpp", "if (!is_nt_family())\n        return exit_windows", "if (is_nt_family())\n        return exit_windows",
      "privilege asked on the wrong family"),
     ("clean/restart.cpp", "? 0 : GetLastError();", "? GetLastError() : 0;", "restart result negated"),
-    # clean/windows_family.cpp
-    ("clean/windows_family.cpp", "info.dwOSVersionInfoSize = 148;", "info.dwOSVersionInfoSize = 100;",
+    # machine/windows_family.cpp
+    ("machine/windows_family.cpp", "info.dwOSVersionInfoSize = 148;", "info.dwOSVersionInfoSize = 100;",
      "version structure too small"),
     # shield/shield.cpp
     ("shield/shield.cpp", "    if (!answered)\n        saved_shield_state = SHIELD_NO_STATE;\n", "",
