@@ -63,17 +63,21 @@ static bool repair_command(const worm_link &link, bool)
 
 // Every marked value goes; the bit says that there was one and that none of them stayed.
 // On the NT family a value goes by its exact name only, never by the ANSI name, which may
-// be another program's value; where exact names cannot be had, no value goes.
+// be another program's value; where exact names cannot be had, or Windows does not say its
+// family (it may be NT), no value goes.
 static bool remove_run_values(const worm_link &link, bool)
 {
     exact_name_calls calls;
     const exact_name_calls *exact = NULL;
     delete_value_call delete_value = NULL;
-    if (is_nt_family()) {
+    DWORD platform = windows_platform();
+    if (platform == VER_PLATFORM_WIN32_NT) {
         delete_value = find_delete_value_call();
         if (delete_value == NULL || !find_exact_name_calls(&calls))
             return false;
         exact = &calls;
+    } else if (platform != VER_PLATFORM_WIN32_WINDOWS) {
+        return false;
     }
     HKEY key;
     if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS | link.view, &key) != ERROR_SUCCESS)

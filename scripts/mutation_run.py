@@ -4,9 +4,10 @@
 #
 # Plants small faults in the tool's code (frontend/ detect/ clean/ machine/ shield/), one at a time,
 # in a copy of the tree under build/mutation/, rebuilds the host tests there and runs them.
-# A mutant is killed when unit_tests fails or runs past the time limit. Slow (minutes): not
-# part of the test command. --check only tells, in a moment, whether every mutant still
-# matches the code (a CTest test runs it), so that the list cannot rot unseen.
+# A mutant is killed when unit_tests fails, natively or under memcheck, or runs past the time
+# limit. Slow (minutes): not part of the test command. --check only tells, in a moment,
+# whether every mutant still matches the code (a CTest test runs it), so that the list cannot
+# rot unseen.
 import argparse
 import os
 import resource
@@ -357,6 +358,18 @@ MUTANTS = [
      "a key that keeps growing holds the walk"),
     ("clean/key_tree.cpp", "if (depth < KEY_TREE_DEPTH)", "if (depth <= KEY_TREE_DEPTH + 8)",
      "the exact walk goes deeper than Windows nests keys"),
+    # three old faults, each staged through the simulated Windows
+    ("detect/whole_values.cpp", "*length = size < buffer->size ? size : buffer->size;", "*length = buffer->size;",
+     "the default value's length taken as the whole buffer"),
+    ("detect/whole_values.cpp", "DWORD name_size = 2 * longest_name + 2;", "DWORD name_size = longest_name + 1;",
+     "a value-name buffer sized in characters, not bytes"),
+    ("clean/key_tree.cpp", "        DWORD length = KEY_NAME_SIZE;\n", "        DWORD length = KEY_NAME_SIZE - 1;\n",
+     "the ANSI walk's subkey-name buffer one byte short"),
+    # a Windows that does not say its family
+    ("clean/key_tree.cpp", "    if (platform != VER_PLATFORM_WIN32_NT)\n        return 0;\n", "",
+     "an unknown family's key walked the 9x way, through a link"),
+    ("clean/link_removal.cpp", "    } else if (platform != VER_PLATFORM_WIN32_WINDOWS) {\n        return false;\n    }", "    }",
+     "an unknown family's values deleted by their ANSI names"),
 ]
 
 
@@ -499,14 +512,20 @@ def run_mutants(chosen, tests, timeout, results):
 
 
 # The fault sweep takes most of a run's time: the quick tests go first, and the sweep runs only
-# for a mutant that they do not kill. The verdict is the whole suite's either way.
+# for a mutant that they do not kill. The test command also runs the tests under memcheck
+# (valgrind.unit_tests), which alone sees a read of memory that no call wrote: the quick tests
+# run under it last, for a mutant still alive. The verdict is the whole suite's either way.
 SLOW_TESTS = "*FaultSweepTest.*"
+MEMCHECK = ["valgrind", "-q", "--error-exitcode=1"]
 
 
 def run_tests(tests, timeout):
     rc, out = run([tests, "--gtest_brief=1", "--gtest_filter=-" + SLOW_TESTS], timeout=timeout)
     if rc == 0:
         rc, out = run([tests, "--gtest_brief=1", "--gtest_filter=" + SLOW_TESTS], timeout=timeout)
+    if rc == 0 and shutil.which(MEMCHECK[0]):
+        rc, out = run(MEMCHECK + [tests, "--gtest_brief=1", "--gtest_filter=-" + SLOW_TESTS],
+                      timeout=10 * timeout)
     return rc, out
 
 
