@@ -1,7 +1,7 @@
 #include "clean/key_tree.h"
 
-#include "machine/windows_family.h"
 #include "detect/exact_names.h"
+#include "machine/windows_family.h"
 
 #define LINK_VALUE_NAME "SymbolicLinkValue"
 // The deepest the NT family nests keys; a tree below that counts as not deleted rather than

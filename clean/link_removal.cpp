@@ -1,8 +1,8 @@
 #include "clean/link_removal.h"
 
 #include "clean/key_tree.h"
-#include "machine/windows_family.h"
 #include "detect/exact_names.h"
+#include "machine/windows_family.h"
 
 typedef LONG(WINAPI *delete_value_call)(HANDLE key, const counted_name *name);
 
