@@ -4,7 +4,7 @@
 #include "detect/exact_names.h"
 #include "machine/windows_family.h"
 
-typedef LONG(WINAPI *delete_value_call)(HANDLE key, const counted_name *name);
+typedef LONG(WINAPI *delete_value_call)(HANDLE key, const void *name);
 
 // ntdll's deletion by a counted name, looked up at run time as the 9x family has no ntdll;
 // NULL where it cannot be had.
