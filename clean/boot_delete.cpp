@@ -1,7 +1,7 @@
 #include "clean/boot_delete.h"
 
-#include "clean/windows_family.h"
 #include "clean/worm_file.h"
+#include "machine/windows_family.h"
 #include "platform/win.h"
 
 #define RENAME_HEADER "[rename]"

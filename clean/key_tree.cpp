@@ -1,7 +1,7 @@
 #include "clean/key_tree.h"
 
-#include "clean/windows_family.h"
 #include "detect/exact_names.h"
+#include "machine/windows_family.h"
 
 #define LINK_VALUE_NAME "SymbolicLinkValue"
 // The deepest the NT family nests keys; a tree below that counts as not deleted rather than
@@ -194,11 +194,15 @@ static LONG delete_tree_level(HKEY parent, const char *name, int depth)
 
 // Registry links exist on the NT family only; the 9x family's option word is reserved. Where
 // ntdll's calls cannot be had, no key below name is touched, and on the NT family name then
-// stays if it has any.
+// stays if it has any. A Windows that does not say its family may be of the NT family, where
+// the 9x walk would follow a link into another program's keys: there nothing is touched.
 LONG delete_key_tree(HKEY parent, const char *name)
 {
-    if (!is_nt_family())
+    DWORD platform = windows_platform();
+    if (platform == VER_PLATFORM_WIN32_WINDOWS)
         return delete_tree_level(parent, name, 0);
+    if (platform != VER_PLATFORM_WIN32_NT)
+        return 0;
     HKEY key;
     LONG opened = RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key);
     if (opened != ERROR_SUCCESS)

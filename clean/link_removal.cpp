@@ -1,18 +1,30 @@
 #include "clean/link_removal.h"
 
 #include "clean/key_tree.h"
-#include "clean/windows_family.h"
 #include "detect/exact_names.h"
+#include "machine/windows_family.h"
+
+typedef LONG(WINAPI *delete_value_call)(HANDLE key, const void *name);
+
+// ntdll's deletion by a counted name, looked up at run time as the 9x family has no ntdll;
+// NULL where it cannot be had.
+static delete_value_call find_delete_value_call(void)
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll == NULL)
+        return NULL;
+    return (delete_value_call)(void (*)(void))GetProcAddress(ntdll, "NtDeleteValueKey");
+}
 
 // Deletes the value whose exact name the walk read; ntdll answers with an NTSTATUS, of which
 // only success matters here.
-static LONG delete_exact_value(const exact_name_calls &calls, HKEY key, const read_buffer *name)
+static LONG delete_exact_value(delete_value_call delete_value, HKEY key, const read_buffer *name)
 {
     counted_name counted;
     counted.length = (WORD)exact_name_bytes(name);
     counted.maximum_length = counted.length;
     counted.buffer = exact_name_text(name);
-    return calls.delete_value((HANDLE)key, &counted) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    return delete_value((HANDLE)key, &counted) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 static bool repair_command_under(HKEY root, const worm_link &link)
@@ -51,15 +63,21 @@ static bool repair_command(const worm_link &link, bool)
 
 // Every marked value goes; the bit says that there was one and that none of them stayed.
 // On the NT family a value goes by its exact name only, never by the ANSI name, which may
-// be another program's value; where exact names cannot be had, no value goes.
+// be another program's value; where exact names cannot be had, or Windows does not say its
+// family (it may be NT), no value goes.
 static bool remove_run_values(const worm_link &link, bool)
 {
     exact_name_calls calls;
     const exact_name_calls *exact = NULL;
-    if (is_nt_family()) {
-        if (!find_exact_name_calls(&calls))
+    delete_value_call delete_value = NULL;
+    DWORD platform = windows_platform();
+    if (platform == VER_PLATFORM_WIN32_NT) {
+        delete_value = find_delete_value_call();
+        if (delete_value == NULL || !find_exact_name_calls(&calls))
             return false;
         exact = &calls;
+    } else if (platform != VER_PLATFORM_WIN32_WINDOWS) {
+        return false;
     }
     HKEY key;
     if (RegOpenKeyExA(link.repair_root, link.key_path, 0, KEY_ALL_ACCESS | link.view, &key) != ERROR_SUCCESS)
@@ -70,7 +88,7 @@ static bool remove_run_values(const worm_link &link, bool)
     bool refused = false;
     while (next_marked_value(&walk)) {
         found = true;
-        LONG result = exact != NULL ? delete_exact_value(calls, key, &walk.exact_name)
+        LONG result = exact != NULL ? delete_exact_value(delete_value, key, &walk.exact_name)
                                     : RegDeleteValueA(key, walk.name.text);
         if (result == ERROR_SUCCESS)
             marked_value_deleted(&walk);

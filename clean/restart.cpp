@@ -1,6 +1,6 @@
 #include "clean/restart.h"
 
-#include "clean/windows_family.h"
+#include "machine/windows_family.h"
 
 typedef BOOL(WINAPI *exit_windows_ex_fn)(UINT flags, DWORD reason);
 

@@ -17,9 +17,8 @@ bool find_exact_name_calls(exact_name_calls *calls)
         return false;
     calls->enumerate_value =
         (enumerate_value_call)(void (*)(void))GetProcAddress(ntdll, "NtEnumerateValueKey");
-    calls->delete_value = (delete_value_call)(void (*)(void))GetProcAddress(ntdll, "NtDeleteValueKey");
     calls->to_ansi = (to_ansi_call)(void (*)(void))GetProcAddress(ntdll, "RtlUnicodeToMultiByteN");
-    return calls->enumerate_value != NULL && calls->delete_value != NULL && calls->to_ansi != NULL;
+    return calls->enumerate_value != NULL && calls->to_ansi != NULL;
 }
 
 DWORD exact_name_bytes(const read_buffer *name)

@@ -1,6 +1,6 @@
 #include "detect/wow64.h"
 
-#include "clean/windows_family.h"
+#include "machine/windows_family.h"
 #include "platform/win.h"
 
 typedef BOOL(WINAPI *is_wow64_process_fn)(HANDLE process, BOOL *wow64);

@@ -1,8 +1,8 @@
 #include "frontend/log_file.h"
 
 #include "clean/boot_path.h"
-#include "clean/windows_family.h"
 #include "detect/wow64.h"
+#include "machine/windows_family.h"
 
 typedef DWORD(WINAPI *final_path_fn)(HANDLE file, LPSTR path, DWORD size, DWORD flags);
 

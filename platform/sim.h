@@ -58,6 +58,11 @@ void drop_export(const std::string &name);
 // Names here are the stored names in UTF-8 and may hold NULs; the ANSI calls see them
 // converted: a character outside the code page becomes '?', a few by best fit a
 // look-alike letter ("\xc4\x93", e with macron, becomes 'e').
+// A double-byte ANSI code page, as on a Chinese or Japanese Windows: the ANSI calls (and
+// RtlUnicodeToMultiByteN) give each CJK character U+4E00 to U+9FFF as two bytes, a lead byte
+// 0x81 to 0xEE and a trail byte 0x40 to 0xFE (in a layout of the simulation's own), and any
+// other character outside ASCII as '?', while RegQueryInfoKeyA still counts characters.
+void set_double_byte_code_page();
 void create_key(HKEY root, const std::string &path);
 void set_value(HKEY root, const std::string &path, const char *name, DWORD type,
                const std::string &data);

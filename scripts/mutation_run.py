@@ -2,11 +2,12 @@
 # Usage: python3 scripts/mutation_run.py [--only N,M,...] [--timeout 60]
 #        python3 scripts/mutation_run.py --check
 #
-# Plants small faults in the tool's code (frontend/ detect/ clean/ shield/), one at a time,
+# Plants small faults in the tool's code (frontend/ detect/ clean/ machine/ shield/), one at a time,
 # in a copy of the tree under build/mutation/, rebuilds the host tests there and runs them.
-# A mutant is killed when unit_tests fails or runs past the time limit. Slow (minutes): not
-# part of the test command. --check only tells, in a moment, whether every mutant still
-# matches the code (a CTest test runs it), so that the list cannot rot unseen.
+# A mutant is killed when unit_tests fails, natively or under memcheck, or runs past the time
+# limit. Slow (minutes): not part of the test command. --check only tells, in a moment,
+# whether every mutant still matches the code (a CTest test runs it), so that the list cannot
+# rot unseen.
 import argparse
 import os
 import resource
@@ -253,8 +254,8 @@ MUTANTS = [
     ("clean/restart.cpp", "? 0 : failure();", "? failure() : 0;", "restart result negated"),
     ("clean/restart.cpp", "error != 0 ? error : ERROR_GEN_FAILURE", "error",
      "a refusal that leaves no error taken as accepted"),
-    # clean/windows_family.cpp
-    ("clean/windows_family.cpp", "info.dwOSVersionInfoSize = 148;", "info.dwOSVersionInfoSize = 100;",
+    # machine/windows_family.cpp
+    ("machine/windows_family.cpp", "info.dwOSVersionInfoSize = 148;", "info.dwOSVersionInfoSize = 100;",
      "version structure too small"),
     # shield/shield.cpp
     ("shield/shield.cpp", "    if (!answered)\n        saved_shield_state = SHIELD_NO_STATE;\n", "",
@@ -390,6 +391,18 @@ MUTANTS = [
      "a key that keeps growing holds the walk"),
     ("clean/key_tree.cpp", "if (depth < KEY_TREE_DEPTH)", "if (depth <= KEY_TREE_DEPTH + 8)",
      "the exact walk goes deeper than Windows nests keys"),
+    # three old faults, each staged through the simulated Windows
+    ("detect/whole_values.cpp", "*length = size < buffer->size ? size : buffer->size;", "*length = buffer->size;",
+     "the default value's length taken as the whole buffer"),
+    ("detect/whole_values.cpp", "DWORD name_size = 2 * longest_name + 2;", "DWORD name_size = longest_name + 1;",
+     "a value-name buffer sized in characters, not bytes"),
+    ("clean/key_tree.cpp", "        DWORD length = KEY_NAME_SIZE;\n", "        DWORD length = KEY_NAME_SIZE - 1;\n",
+     "the ANSI walk's subkey-name buffer one byte short"),
+    # a Windows that does not say its family
+    ("clean/key_tree.cpp", "    if (platform != VER_PLATFORM_WIN32_NT)\n        return 0;\n", "",
+     "an unknown family's key walked the 9x way, through a link"),
+    ("clean/link_removal.cpp", "    } else if (platform != VER_PLATFORM_WIN32_WINDOWS) {\n        return false;\n    }", "    }",
+     "an unknown family's values deleted by their ANSI names"),
 ]
 
 
@@ -532,14 +545,23 @@ def run_mutants(chosen, tests, timeout, results):
 
 
 # The fault sweep takes most of a run's time: the quick tests go first, and the sweep runs only
-# for a mutant that they do not kill. The verdict is the whole suite's either way.
+# for a mutant that they do not kill. The test command also runs the tests under memcheck
+# (valgrind.unit_tests), which alone sees a read of memory that no call wrote: the quick tests
+# run under it last, for a mutant still alive. The verdict is the whole suite's either way.
 SLOW_TESTS = "*FaultSweepTest.*"
+MEMCHECK = ["valgrind", "-q", "--error-exitcode=1"]
 
 
 def run_tests(tests, timeout):
     rc, out = run([tests, "--gtest_brief=1", "--gtest_filter=-" + SLOW_TESTS], timeout=timeout)
     if rc == 0:
         rc, out = run([tests, "--gtest_brief=1", "--gtest_filter=" + SLOW_TESTS], timeout=timeout)
+    if rc == 0 and shutil.which(MEMCHECK[0]):
+        rc, out = run(MEMCHECK + [tests, "--gtest_brief=1", "--gtest_filter=-" + SLOW_TESTS],
+                      timeout=10 * timeout)
+        if rc:
+            # Every test passed, so memcheck is what failed: named as a failed test would be.
+            out += "\n[  FAILED  ] memcheck\n"
     return rc, out
 
 

@@ -5,7 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 which=${1:-all}
-sources=(frontend/*.cpp detect/*.cpp clean/*.cpp shield/*.cpp)
+sources=(frontend/*.cpp detect/*.cpp clean/*.cpp machine/*.cpp shield/*.cpp)
 status=0
 if [ "$which" = clang-tidy ] || [ "$which" = all ]; then
   [ -f build/host/compile_commands.json ] ||
@@ -17,6 +17,6 @@ if [ "$which" = cppcheck ] || [ "$which" = all ]; then
   # cstyleCast: the code is plain procedural C++ over a C API, cast the C way.
   cppcheck --enable=warning,style,performance,portability --std=c++17 --quiet \
     --error-exitcode=1 --inline-suppr -I . --suppress=missingIncludeSystem \
-    --suppress=cstyleCast frontend detect clean shield || status=1
+    --suppress=cstyleCast frontend detect clean machine shield || status=1
 fi
 exit $status

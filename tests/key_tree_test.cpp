@@ -1,6 +1,8 @@
 // Deleting a key with everything below it.
 #include "tests/tool_fixture.h"
 
+#include <algorithm>
+
 #include "clean/key_tree.h"
 
 namespace {
@@ -125,6 +127,9 @@ TEST_P(KeyTreeTest, KeysThatAreNoLinksGoWithTheirTrees)
         EXPECT_EQ(++deleted, count_calls("RegDeleteKeyA", "\".dl\"")) << c.link_value_type;
     }
     EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
+    // Each key goes after the keys below it, one of the longest name Windows allows too.
+    const std::vector<std::string> removed = sim::removed_keys();
+    EXPECT_EQ(1, std::count(removed.begin(), removed.end(), long_name));
 }
 
 // A subkey back at once, a key that keeps growing, and a tree deeper than Windows nests

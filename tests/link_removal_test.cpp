@@ -217,6 +217,13 @@ TEST_F(LinkRemovalTest, CommandOf512BytesIsBoundedAndRepaired)
 const std::string NUL_NAME("Update\0svc", 10);
 const std::string CJK_NAME = "x\xe4\xb8\x80";
 const std::string MACRON_NAME = "Updat\xc4\x93";
+// 300 times U+4E00: 300 characters, 600 bytes in a double-byte ANSI code page.
+const std::string DOUBLE_BYTE_NAME = [] {
+    std::string name;
+    for (int i = 0; i < 300; i++)
+        name += "\xe4\xb8\x80";
+    return name;
+}();
 
 struct ExactNameCase {
     const char *name;
@@ -226,6 +233,7 @@ struct ExactNameCase {
     std::vector<std::string> after;
     worm_link_mask removed;
     worm_link_mask left;
+    bool double_byte = false;  // the ANSI code page gives CJK characters as two bytes
 };
 
 void PrintTo(const ExactNameCase &c, std::ostream *os)
@@ -239,6 +247,8 @@ TEST_P(ExactNameTest, OnlyTheWormsValuesGoByTheirExactNames)
 {
     const ExactNameCase &c = GetParam();
     sim::set_family(c.family);
+    if (c.double_byte)
+        sim::set_double_byte_code_page();
     for (const auto &value : c.run)
         sim::set_value(HKEY_LOCAL_MACHINE, RUN_KEY, value.first, REG_SZ, std::string(value.second) + '\0');
     if (c.kept)
@@ -259,10 +269,27 @@ INSTANTIATE_TEST_SUITE_P(
         ExactNameCase{"WormNameFirst", sim::FAMILY_NT, {{"Update", "tavrel.exe"}, {NUL_NAME, "other.exe"}}, NULL, {NUL_NAME}, LINK_RUN, 0},
         ExactNameCase{"NameOf600Characters", sim::FAMILY_NT, {{std::string(600, 'n'), "tavrel.exe"}, {"z", "z.exe"}}, NULL, {"z"}, LINK_RUN, 0},
         ExactNameCase{"LongestNamesNT", sim::FAMILY_NT, {{std::string(16383, 'a'), "other.exe"}, {std::string(16383, 't'), "tavrel.exe"}}, NULL, {std::string(16383, 'a')}, LINK_RUN, 0},
+        ExactNameCase{"DoubleByteNameNT", sim::FAMILY_NT, {{DOUBLE_BYTE_NAME, "tavrel.exe"}, {"z", "z.exe"}}, NULL, {"z"}, LINK_RUN, 0, true},
+        ExactNameCase{"DoubleByteName9x", sim::FAMILY_9X, {{DOUBLE_BYTE_NAME, "tavrel.exe"}, {"z", "z.exe"}}, NULL, {"z"}, LINK_RUN, 0, true},
         ExactNameCase{"LongestNames9x", sim::FAMILY_9X, {{std::string(16383, 'a'), "other.exe"}, {std::string(16383, 't'), "tavrel.exe"}}, NULL, {std::string(16383, 'a')}, LINK_RUN, 0},
         ExactNameCase{"BackAtOnceNT", sim::FAMILY_NT, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN},
         ExactNameCase{"BackAtOnce9x", sim::FAMILY_9X, {{"a", "tavrel.exe"}, {"b", "tavrel.exe"}}, "a", {"a"}, LINK_RUN, LINK_RUN}),
     [](const ::testing::TestParamInfo<ExactNameCase> &info) { return info.param.name; });
+
+// A Windows that does not say its family may be of the NT family: no value goes by an ANSI
+// name that may be another program's, and no link is followed into another program's keys.
+TEST_F(LinkRemovalTest, UnknownFamilyTouchesNoOtherProgramsData)
+{
+    plant_other_class();
+    const std::string before = dump_tree(OTHER_CLASS_KEY);
+    sim::create_link(HKEY_CLASSES_ROOT, ".dl", OTHER_CLASS_TARGET);
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, "x?", "other.exe");
+    sim::set_text(HKEY_LOCAL_MACHINE, RUN_KEY, CJK_NAME.c_str(), "tavrel.exe");
+    sim::fail("GetVersionExA", 1, ERROR_INSUFFICIENT_BUFFER, true);
+    EXPECT_EQ(0u, remove_worm_links() & (LINK_RUN | LINK_DL_CLASS));
+    EXPECT_EQ(before, dump_tree(OTHER_CLASS_KEY));
+    EXPECT_EQ((std::vector<std::string>{"x?", CJK_NAME}), sim::value_names(HKEY_LOCAL_MACHINE, RUN_KEY));
+}
 
 TEST_F(LinkRemovalTest, NoValueGoesWhereExactNamesCannotBeHad)
 {

@@ -31,8 +31,8 @@ bool same_name(const std::string &a, const std::string &b);
 struct NameLess {
     bool operator()(const std::string &a, const std::string &b) const;
 };
-// Stored names are UTF-8. The ANSI calls see them in the machine's code page (Latin-1
-// here): a character outside it becomes '?', a few map by best fit; NULs stay.
+// Stored names are UTF-8. The ANSI calls see them in the machine's code page (Latin-1, or
+// the double-byte one): a character outside it becomes '?', a few map by best fit; NULs stay.
 std::string to_ansi(const std::string &name);
 std::string from_ansi(const std::string &ansi);
 std::u16string to_wide(const std::string &name);
@@ -254,6 +254,7 @@ UINT get_system_wow64_directory(LPSTR buffer, UINT size);
 // ---- Version, privileges, shutdown (sim_system.cpp).
 struct System {
     Family family = FAMILY_NT;
+    bool double_byte = false;        // the ANSI code page gives CJK characters as two bytes
     DWORD last_error = 0;
     bool wow64 = false;              // a 64-bit machine: the tool runs under WoW64
     bool arm64 = false;              // that machine is ARM64: the tool runs emulated

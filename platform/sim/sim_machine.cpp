@@ -106,6 +106,8 @@ void reset() {
 
 void set_family(Family family) { machine().system.family = family; }
 
+void set_double_byte_code_page() { machine().system.double_byte = true; }
+
 int open_handles() { return static_cast<int>(machine().handles.size()); }
 
 Outcome run(int (*entry)()) {

@@ -82,18 +82,41 @@ char best_fit(unsigned point) {
     }
 }
 
+// The double-byte code page: CJK characters from U+4E00 as a lead and a trail byte.
+constexpr unsigned kFirstCjk = 0x4E00, kLastCjk = 0x9FFF;
+constexpr unsigned kFirstLead = 0x81, kFirstTrail = 0x40, kTrails = 0xFF - kFirstTrail;
+
+bool double_byte() { return machine().system.double_byte; }
+
 }  // namespace
 
 std::string to_ansi(const std::string &name) {
     std::string ansi;
-    for (unsigned point : code_points(name))
-        ansi += point < 0x100 ? static_cast<char>(point) : best_fit(point);
+    for (unsigned point : code_points(name)) {
+        if (double_byte() && point >= kFirstCjk && point <= kLastCjk) {
+            ansi += static_cast<char>(kFirstLead + (point - kFirstCjk) / kTrails);
+            ansi += static_cast<char>(kFirstTrail + (point - kFirstCjk) % kTrails);
+        } else {
+            ansi += point < (double_byte() ? 0x80u : 0x100u) ? static_cast<char>(point) : best_fit(point);
+        }
+    }
     return ansi;
 }
 
 std::string from_ansi(const std::string &ansi) {
     std::string name;
-    for (char c : ansi) append_utf8(&name, static_cast<unsigned char>(c));
+    for (size_t i = 0; i < ansi.size(); i++) {
+        const unsigned lead = static_cast<unsigned char>(ansi[i]);
+        const unsigned trail = i + 1 < ansi.size() ? static_cast<unsigned char>(ansi[i + 1]) : 0;
+        const bool pair = double_byte() && lead >= kFirstLead && trail >= kFirstTrail && trail < 0xFF;
+        const unsigned point = pair ? kFirstCjk + (lead - kFirstLead) * kTrails + (trail - kFirstTrail) : lead;
+        if (pair && point <= kLastCjk) {
+            append_utf8(&name, point);
+            i++;
+        } else {
+            append_utf8(&name, lead);
+        }
+    }
     return name;
 }
 

@@ -1,4 +1,4 @@
-#include "clean/windows_family.h"
+#include "machine/windows_family.h"
 
 #include "platform/win.h"
 

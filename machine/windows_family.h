@@ -1,6 +1,7 @@
-// Which family of Windows the tool runs on.
-#ifndef CLEAN_WINDOWS_FAMILY_H
-#define CLEAN_WINDOWS_FAMILY_H
+// Which family of Windows the tool runs on: a fact about the machine that both the look
+// (detect/) and the cleaning (clean/) read, so it lives below both.
+#ifndef MACHINE_WINDOWS_FAMILY_H
+#define MACHINE_WINDOWS_FAMILY_H
 
 #include "platform/win.h"
 
