@@ -45,8 +45,10 @@ class Share:
 
     def __enter__(self):
         for link in self.links:
-            if os.path.lexists(link):
-                raise LabFailure("%s is mapped already" % link)
+            if os.path.islink(link):
+                link.unlink()       # left by a run that was killed before it could clean up
+            elif os.path.lexists(link):
+                raise LabFailure("%s is there and no mapping" % link)
             link.parent.mkdir(parents=True, exist_ok=True)
             link.symlink_to(self.dir)
         return self
@@ -104,9 +106,10 @@ def text_lines(path):
     return data[:-2].split("\r\n") if data.endswith("\r\n") else [data]
 
 
-# Each machine's record on the share: every link removed or repaired, but for the one test
-# that keeps the Run key; the machine in use keeps the file for the restart.
 def record_wants(exit_code, worm_file, links=True):
+    """What a machine's record must say after the question: links as check_record takes
+    them (True: every link removed or repaired), the worm file, no restart asked of the
+    tool itself, and the exit code."""
     return {"answer": "yes", "link": links, "worm file": worm_file,
             "restart": "not requested", "exit": exit_code}
 
