@@ -1,6 +1,8 @@
 #include "frontend/run_record.h"
 
+#include "clean/boot_path.h"
 #include "detect/wow64.h"
+#include "frontend/log_file.h"
 #include "frontend/messages.h"
 
 #define LOG_TOOL "Tavrel_Moss remover 0.09"
@@ -102,10 +104,19 @@ void record_link_seen(const worm_link &link, const char *detail, DWORD length, b
 
 void record_worm_file(const char *path)
 {
+    if (!record.list_findings && log_file == NULL)
+        return;
+    // Under WoW64 the tool's system directory is SysWOW64 in disguise: the file is named
+    // where Windows keeps it, as the deletion at boot names it; where that cannot be had,
+    // as the tool sees it.
+    char kept_at[BOOT_PATH_SIZE];
+    const char *name = path_seen_at_boot(path, kept_at);
+    if (name == NULL)
+        name = path;
     if (record.list_findings)
-        fprintf(win_stdout(), "%sworm file %s\n", MSG_FOUND_AT, path);
+        fprintf(win_stdout(), "%sworm file %s\n", MSG_FOUND_AT, name);
     if (log_file != NULL)
-        fprintf(log_file, "found: worm file %s" LOG_EOL, path);
+        fprintf(log_file, "found: worm file %s" LOG_EOL, name);
 }
 
 void record_look_done(void)
@@ -133,9 +144,9 @@ void record_file_step(const char *outcome)
     log_step_done();
 }
 
-void record_restart(bool requested)
+void record_restart(const char *outcome)
 {
-    log_line("restart", requested ? "requested" : "not requested");
+    log_line("restart", outcome);
     log_step_done();
 }
 
@@ -179,7 +190,8 @@ void log_start(const char *path, int argc, char **argv)
     if (path == NULL)
         return;
     log_path = path;
-    log_file = win_fopen(path, "ab");
+    bool mid_line = false;
+    log_file = open_log(path, &mid_line);
     if (log_file == NULL) {
         log_failed();
         return;
@@ -189,9 +201,11 @@ void log_start(const char *path, int argc, char **argv)
     char computer[COMPUTER_NAME_SIZE];
     DWORD size = sizeof computer;
     bool named = GetComputerNameA(computer, &size) != FALSE;
+    // A record starts on a line of its own, also after a run cut off mid-line.
     fprintf(log_file,
-            "run: " LOG_TOOL LOG_EOL "date: %04u-%02u-%02u %02u:%02u:%02u" LOG_EOL
+            "%srun: " LOG_TOOL LOG_EOL "date: %04u-%02u-%02u %02u:%02u:%02u" LOG_EOL
             "computer: %s" LOG_EOL,
+            mid_line ? LOG_EOL : "",
             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
             named ? computer : "unknown");
     log_windows();
