@@ -7,11 +7,11 @@ import shutil
 import subprocess
 
 from ..findstr import run as findstr_run
-from ..machine import reset_machine, start_server
+from ..machine import mapped, reset_machine, start_server
 from ..planting import plant
 from ..snapshots import link_mask
 from ..steps import expect_planted, plant_held_worm
-from ..wine import (DENY_EXE, MACHINE, REPO, SHUTDOWN_STAND_IN_EXE, TOOL_EXE, LabFailure,
+from ..wine import (DENY_EXE, REPO, SHUTDOWN_STAND_IN_EXE, TOOL_EXE, LabFailure,
                     host_path, run_cmd, wine, wine_env, winpath)
 from ..worm import ALL_LINKS, RUN, WORM_FILE_BYTES, WORM_PATH
 from .switches import ALL_FOUND, check_record, log_records, plant_all, removed_by
@@ -30,9 +30,9 @@ NOT_STARTED = 9009
 
 
 class Share:
-    """A host folder the lab machine reaches as \\\\server\\share (Wine's dosdevices/unc) and as
-    drive S:, holding the script byte for byte as shipped, the exe beside it and a logs
-    folder; the mappings go again on leaving, whatever happened."""
+    """A host folder that the lab machine reaches as \\\\server\\share and as drive S: while
+    it is mapped (mapped()), holding the script byte for byte as shipped, the exe beside it
+    and a logs folder."""
 
     def __init__(self, sc):
         self.dir = sc.run_dir / "share"
@@ -40,27 +40,9 @@ class Share:
         self.logs.mkdir(parents=True)
         shutil.copyfile(SCRIPT, self.dir / SCRIPT.name)
         shutil.copyfile(sc.exe_dir / TOOL_EXE, self.dir / TOOL_EXE)
-        dosdevices = MACHINE.prefix / "dosdevices"
-        self.links = [dosdevices / "unc" / SERVER / SHARE_NAME, dosdevices / DRIVE]
 
-    def __enter__(self):
-        for link in self.links:
-            if os.path.islink(link):
-                link.unlink()       # left by a run that was killed before it could clean up
-            elif os.path.lexists(link):
-                raise LabFailure("%s is there and no mapping" % link)
-            link.parent.mkdir(parents=True, exist_ok=True)
-            link.symlink_to(self.dir)
-        return self
-
-    def __exit__(self, *exc):
-        for link in self.links:
-            if os.path.islink(link):
-                link.unlink()
-        unc = self.links[0].parent.parent
-        for folder in (self.links[0].parent, unc):
-            if folder.is_dir() and not any(folder.iterdir()):
-                folder.rmdir()
+    def mapped(self):
+        return mapped(self.dir, DRIVE, "unc/%s/%s" % (SERVER, SHARE_NAME))
 
     def host_dir_of(self, windows_folder):
         """The host folder of a folder on the share, as the README's lines name it."""
@@ -193,7 +175,8 @@ def scenario_deploy_script(sc):
     bare.mkdir()
     shutil.copyfile(SCRIPT, bare / SCRIPT.name)
     from_drive = DRIVE.upper() + "\\" + SCRIPT.name
-    with Share(sc) as share:
+    share = Share(sc)
+    with share.mapped():
         sc.equal((share.dir / SCRIPT.name).read_bytes(), shipped, "the script on the share")
         attention = share.logs / "attention.txt"
 
