@@ -1,13 +1,16 @@
 """The lab machine: its Wine prefix, made once and saved clean, reset before each scenario,
 its persistent wineserver, and the lock that lets one scenario at a time use it."""
 
+import contextlib
 import fcntl
+import os
 import shutil
 import subprocess
 import time
 from pathlib import Path
 
-from .wine import LAB_FORMAT, MACHINE, WINE64, check_i386, run_cmd, stop_everything, wine_env
+from .wine import (LAB_FORMAT, MACHINE, WINE64, LabFailure, check_i386, run_cmd,
+                   stop_everything, wine_env)
 
 
 def ensure_prefix(force=False):
@@ -114,3 +117,30 @@ class LabLock:
     def __exit__(self, *exc):
         fcntl.flock(self.f, fcntl.LOCK_UN)
         self.f.close()
+
+
+@contextlib.contextmanager
+def mapped(folder, *names):
+    """A host folder mapped into the lab machine for a while, by links in the prefix's
+    dosdevices: a drive ("m:"), or a UNC name ("unc/server/share", which Wine resolves as
+    \\\\server\\share). A mapping left by a run that was killed is replaced; the mappings,
+    and the folders made for UNC names once empty, go again on leaving."""
+    dosdevices = MACHINE.prefix / "dosdevices"
+    links = [dosdevices / name for name in names]
+    try:
+        for link in links:
+            if link.is_symlink():
+                link.unlink()
+            elif os.path.lexists(link):
+                raise LabFailure("%s is there and no mapping" % link)
+            link.parent.mkdir(parents=True, exist_ok=True)
+            link.symlink_to(folder)
+        yield
+    finally:
+        for link in links:
+            if link.is_symlink():
+                link.unlink()
+            parent = link.parent
+            while parent != dosdevices and parent.is_dir() and not any(parent.iterdir()):
+                parent.rmdir()
+                parent = parent.parent

@@ -11,7 +11,7 @@ from .machine import LabLock, ensure_prefix, reset_machine
 from .scenario import Scenario
 from .scenarios import SCENARIOS, machine_for
 from .wine import (DENY_EXE, HOLD_EXE, MACHINE, LabFailure, NoWine, REG_LINK_EXE, REG_NAMES_EXE, ScenarioTimeout,
-                   SHIELD_CTL_EXE, SHIELD_DRIVER, TOOL_EXE, check_i386, kill_children,
+                   SHIELD_CTL_EXE, SHIELD_DRIVER, SHUTDOWN_STAND_IN_EXE, TOOL_EXE, check_i386, kill_children,
                    prefix_processes, stop_everything)
 
 
@@ -74,7 +74,8 @@ def cmd_run(args):
 @needs_wine
 def run_scenario(args):
     exe_dir = Path(args.exe_dir)
-    for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE, REG_LINK_EXE, REG_NAMES_EXE, SHIELD_CTL_EXE, SHIELD_DRIVER):
+    for exe in (TOOL_EXE, HOLD_EXE, DENY_EXE, REG_LINK_EXE, REG_NAMES_EXE, SHIELD_CTL_EXE, SHIELD_DRIVER,
+                SHUTDOWN_STAND_IN_EXE):
         if not (exe_dir / exe).exists():
             print("FAILED: %s missing in %s (run scripts/build.sh win32)" % (exe, exe_dir))
             return 1

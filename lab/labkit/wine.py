@@ -49,6 +49,7 @@ DENY_EXE = "deny_key.exe"
 REG_LINK_EXE = "reg_link.exe"
 REG_NAMES_EXE = "reg_names.exe"
 SHIELD_CTL_EXE = "shield_ctl.exe"
+SHUTDOWN_STAND_IN_EXE = "shutdown_stand_in.exe"
 SHIELD_DRIVER = "orvfsh.sys"
 
 

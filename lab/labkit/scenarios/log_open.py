@@ -6,11 +6,11 @@ a line of its own."""
 
 import os
 
-from ..machine import start_server
+from ..machine import mapped, start_server
 from ..messages import EXITING, NOT_FOUND
 from ..planting import plant
 from ..snapshots import read_bytes
-from ..wine import MACHINE, host_path
+from ..wine import host_path
 from .switches import (SILENT_REMOVED, check_record, found_lines, log_records, plant_all,
                        removed_by, tool_run)
 
@@ -82,16 +82,7 @@ def scenario_log_share(sc):
     mid-line on a line of its own."""
     share = sc.run_dir / "share"
     share.mkdir()
-    dosdevices = MACHINE.prefix / "dosdevices"
-    drive = dosdevices / "m:"
-    unc = dosdevices / "unc" / "labserver"
-    unc.mkdir(parents=True, exist_ok=True)
-    made = [drive, unc / "logs"]
-    for link in made:
-        if link.is_symlink():
-            link.unlink()
-        link.symlink_to(share)
-    try:
+    with mapped(share, "m:", "unc/labserver/logs"):
         start_server()
         plant(sc.run_dir, links=0, worm=None)
         (share / "cut.log").write_bytes(b"run: Tavrel_Moss remover 0.09\r\ndate: 2026-")
@@ -113,7 +104,3 @@ def scenario_log_share(sc):
                  "the record after a cut one on a line of its own: %r" % cut[:80])
         sc.equal(cut.split(b"\r\n").count(b"run: Tavrel_Moss remover 0.09"), 3,
                  "lines that start a record: the cut one's and two whole ones'")
-    finally:
-        for link in made:
-            if link.is_symlink():
-                link.unlink()

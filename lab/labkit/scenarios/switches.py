@@ -116,7 +116,8 @@ def expect_cleaning_record(sc, log, switches, worm_file, exit_code, restart, fou
 def check_record(sc, record, what, switches, found, want, family="NT", wow64="no"):
     """One run's record: who ran where, the findings, and `want`: the values of the later
     keys (answer, worm file, restart, exit; None: the key must be absent), and link: a
-    value every link must have (removed or repaired: any but left), or None for no link lines.
+    value every link must have (removed or repaired: any but left), a dict of each link's
+    value, or None for no link lines.
     The record ends with the exit code, also when Windows is restarted and the tool never ends."""
     keys = [k for k, _ in record]
     values = dict(record)
@@ -133,7 +134,9 @@ def check_record(sc, record, what, switches, found, want, family="NT", wow64="no
     sc.equal(sorted(v.lower() for k, v in record if k == "found"), sorted(found),
              what + ": the found lines")
     links = {v.rsplit(" ", 1)[0]: v.rsplit(" ", 1)[-1] for k, v in record if k == "link"}
-    if want.get("link"):
+    if isinstance(want.get("link"), dict):
+        sc.equal(links, want["link"], what + ": the link lines")
+    elif want.get("link"):
         sc.equal(sorted(links), sorted(LOG_LINKS), what + ": a line for every link")
         sc.check(all(v in ("removed", "repaired") for v in links.values()),
                  "%s: every link removed or repaired: %r" % (what, links))
