@@ -105,7 +105,8 @@ FILE *open_log(const char *path, bool *mid_line)
     bool nt = windows_platform() != VER_PLATFORM_WIN32_WINDOWS;
     const DWORD access = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const DWORD flags = nt ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
-    // Created new, a log cannot already be something else; only an existing one is checked.
+    // Made new, the log cannot be something another user put at the path first; made or
+    // found, it is checked before a byte goes to it.
     HANDLE file = CreateFileA(path, access, share, NULL, nt ? CREATE_NEW : OPEN_ALWAYS, flags, NULL);
     if (nt && file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
         file = CreateFileA(path, access, share, NULL, OPEN_EXISTING, flags, NULL);
