@@ -86,10 +86,12 @@ worm_link_mask walk_worm_links(const link_steps &steps)
             wow64_side found = view_side(&side);
             if (found == NO_64BIT_SIDE)
                 continue;
-            // A view that may be there may hold the link: the strict look counts it. The
-            // others try it: on Windows without that view the flag reaches the default view
-            // again (9x, XP and later) or is refused (2000), which they take as absent.
+            // A view that may be there may hold the link: the strict look counts it, and
+            // names it to whoever lists what it counts. The others try it: on Windows
+            // without that view the flag reaches the default view again (9x, XP and later)
+            // or is refused (2000), which they take as absent.
             if (found == CANNOT_TELL_64BIT_SIDE && steps.strict) {
+                tell(true, link, NULL, 0, true);
                 mask |= link.bit;
                 continue;
             }

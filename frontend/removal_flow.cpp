@@ -41,11 +41,16 @@ static bool user_agrees(void)
     fatal_exit(message, !(options.set & (SET_SCAN | SET_SILENT)));
 }
 
-[[noreturn]] static void restart_now(void)
+// Asks Windows to restart, and records its answer. Accepted: the record is complete and out
+// before the reboot message and the wait for the machine to go down. Refused at R, the same
+// message and wait follow, as the user was told to reboot; refused elsewhere, it returns.
+static void restart_now(bool wait_when_refused)
 {
-    record_restart(true);
+    bool accepted = restart_windows(EWX_REBOOT, 0) == 0;
+    record_restart(accepted ? "requested" : "refused");
+    if (!accepted && !wait_when_refused)
+        return;
     record_exit(RUN_RESTART_NEEDED);
-    restart_windows(EWX_REBOOT, 0);
     win_puts(MSG_REBOOT_BY_HAND);
     idle_forever();
 }
@@ -54,8 +59,9 @@ static bool user_agrees(void)
 // starts with R; under WoW64 it is named where that start finds it, and where that name
 // cannot be had nothing is arranged. The restart is asked
 // for even when the deletion could not be arranged: the running worm stops and its links
-// are gone, and the user is told to come back. A silent run restarts only when told to;
-// otherwise it returns RUN_RESTART_NEEDED. Does not return on the restart.
+// are gone, and the user is told to come back. A silent run restarts only when told to, and
+// returns RUN_RESTART_NEEDED when it does not or Windows refuses: a script must not hang on
+// a wait that no restart ends. Does not return on the restart, nor at R.
 static int restart_to_finish(void)
 {
     char boot_path[BOOT_PATH_SIZE];
@@ -65,19 +71,20 @@ static int restart_to_finish(void)
         win_puts(MSG_NOT_SCHEDULED);
     record_file_step(arranged ? "set for deletion at boot" : "could not be set for deletion");
     win_puts(MSG_MUST_RESTART);
-    if (options.set & SET_RESTART)
-        restart_now();
-    if (!(options.set & SET_SILENT)) {
+    if (options.set & SET_RESTART) {
+        restart_now(false);
+    } else if (!(options.set & SET_SILENT)) {
         win_puts(MSG_PRESS_R);
         // No restart without consent: the user is told to reboot, and the exit code says so.
         for (int key = 0; key != KEY_UNREADABLE;) {
             key = wait_for_key();
             if (key == 'R')
-                restart_now();
+                restart_now(true);
         }
     }
     win_puts(MSG_REBOOT_BY_HAND);
-    record_restart(false);
+    if (!(options.set & SET_RESTART))
+        record_restart("not requested");
     if (!(options.set & SET_SILENT)) {
         record_exit(RUN_RESTART_NEEDED);
         win_exit(RUN_RESTART_NEEDED);
@@ -142,7 +149,8 @@ int run_removal(void)
     if (left != 0) {
         win_puts(MSG_NO_RIGHTS);
         win_puts(MSG_LOGON_ADMIN);
-        record_file_step("left");
+        // The file step is not taken: the file stays, if the look found one.
+        record_file_step((found_parts & FOUND_FILE) ? "left" : "absent");
         return RUN_LINKS_LEFT;
     }
     win_puts(MSG_LINKS_REMOVED);
@@ -162,15 +170,24 @@ int run_removal(void)
     return restart_to_finish();
 }
 
+// A console of the tool's own closes with it: its last words stay until a key, at every
+// ordinary end; elsewhere only a run that finished (anywhere) waits. A command line that
+// names /scan or /silent, taken or refused, never waits.
+static int close_console(int status, bool finished)
+{
+    if (!(options.set & (SET_SCAN | SET_SILENT)) && (finished || console_of_its_own())) {
+        win_puts(MSG_PRESS_ANY_KEY);
+        wait_for_key();
+    }
+    return status;
+}
+
 int tool_main(int argc, char **argv)
 {
-    if (!parse_switches(argc, argv, &options)) {
-        print_usage(win_stderr());
-        return RUN_DECLINED;
-    }
-    if (options.set & SET_HELP) {
-        print_usage(win_stdout());
-        return RUN_FINISHED;
+    bool taken = parse_switches(argc, argv, &options);
+    if (!taken || (options.set & SET_HELP)) {
+        print_usage(taken ? win_stdout() : win_stderr());
+        return close_console(taken ? RUN_FINISHED : RUN_DECLINED, false);
     }
     record.list_findings = (options.set & SET_SCAN) != 0;
     set_console_buffering();
@@ -180,13 +197,9 @@ int tool_main(int argc, char **argv)
     int status = run_removal();
     shield_restore_state();
     if (status != RUN_RESTART_NEEDED)
-        record_restart(false);
+        record_restart("not requested");
     record_exit(status);
-    // A console of the tool's own closes with it: its last words stay until a key.
-    bool waits = !(options.set & (SET_SCAN | SET_SILENT));
-    if (waits && (status == RUN_FINISHED || (status <= RUN_LINKS_LEFT && console_of_its_own()))) {
-        win_puts(MSG_PRESS_ANY_KEY);
-        wait_for_key();
-    }
-    return status;
+    if (status > RUN_LINKS_LEFT)
+        return status;
+    return close_console(status, status == RUN_FINISHED);
 }

@@ -20,12 +20,12 @@ struct run_options;
 extern run_options options;
 
 // Finds the worm, asks, removes it, as options choose. Returns a RUN_ code; does not return
-// when the system directory is missing, nor on the restart path.
+// when the system directory is missing, nor on a restart Windows accepted, nor at R.
 int run_removal(void);
 
-// What main does: the switches read, banner, shield state saved, the run, shield state
-// given back, the closing prompt after a finished run, or at any ordinary end in a console
-// of the tool's own. Returns the exit code.
+// What main does: the switches read (the usage for /? or a refused line), banner, shield
+// state saved, the run, shield state given back, the closing prompt after a finished run, or
+// at any ordinary end in a console of the tool's own. Returns the exit code.
 int tool_main(int argc, char **argv);
 
 #endif

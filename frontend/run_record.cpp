@@ -1,5 +1,6 @@
 #include "frontend/run_record.h"
 
+#include "clean/boot_path.h"
 #include "detect/wow64.h"
 #include "frontend/messages.h"
 
@@ -102,10 +103,19 @@ void record_link_seen(const worm_link &link, const char *detail, DWORD length, b
 
 void record_worm_file(const char *path)
 {
+    if (!record.list_findings && log_file == NULL)
+        return;
+    // Under WoW64 the tool's system directory is SysWOW64 in disguise: the file is named
+    // where Windows keeps it, as the deletion at boot names it; where that cannot be had,
+    // as the tool sees it.
+    char kept_at[BOOT_PATH_SIZE];
+    const char *name = path_seen_at_boot(path, kept_at);
+    if (name == NULL)
+        name = path;
     if (record.list_findings)
-        fprintf(win_stdout(), "%sworm file %s\n", MSG_FOUND_AT, path);
+        fprintf(win_stdout(), "%sworm file %s\n", MSG_FOUND_AT, name);
     if (log_file != NULL)
-        fprintf(log_file, "found: worm file %s" LOG_EOL, path);
+        fprintf(log_file, "found: worm file %s" LOG_EOL, name);
 }
 
 void record_look_done(void)
@@ -133,9 +143,9 @@ void record_file_step(const char *outcome)
     log_step_done();
 }
 
-void record_restart(bool requested)
+void record_restart(const char *outcome)
 {
-    log_line("restart", requested ? "requested" : "not requested");
+    log_line("restart", outcome);
     log_step_done();
 }
 

@@ -17,7 +17,7 @@ extern run_record record;
 // written is said once on standard error, and the run goes on without it.
 void log_start(const char *path, int argc, char **argv);
 
-// The worm file found at path.
+// The worm file found at path (as the tool sees it).
 void record_worm_file(const char *path);
 // Takes each link a look sees (a link_seen).
 void record_link_seen(const worm_link &link, const char *detail, DWORD length, bool unreadable);
@@ -28,7 +28,8 @@ void record_answer(bool yes);
 void record_links(worm_link_mask left);
 // The file step's outcome, as the log says it.
 void record_file_step(const char *outcome);
-void record_restart(bool requested);
+// "requested" (Windows accepted the restart), "refused" or "not requested".
+void record_restart(const char *outcome);
 // The exit code, then the log is closed. Once per run.
 void record_exit(int code);
 

@@ -48,12 +48,15 @@ static const switch_entry *find_switch(const char *text, const char **after)
     return NULL;
 }
 
-// The value comes after '=' or is the next argument; an empty one is none.
+// The value comes after '=' or is the next argument; an empty one is none, and so is a next
+// argument that is one of the tool's own switches: a script's empty variable must not make a
+// log of the switch after it and drop that switch.
 static const char *take_value(int argc, char **argv, int *i, const char *after)
 {
     if (*after == '=')
         return after[1] != '\0' ? after + 1 : NULL;
-    if (*i + 1 >= argc || argv[*i + 1][0] == '\0')
+    const char *unused = NULL;
+    if (*i + 1 >= argc || argv[*i + 1][0] == '\0' || find_switch(argv[*i + 1], &unused) != NULL)
         return NULL;
     return argv[++*i];
 }
@@ -62,24 +65,31 @@ bool parse_switches(int argc, char **argv, run_options *options)
 {
     options->set = 0;
     options->log_path = NULL;
+    // The whole line is read even after a fault: the switches it names, refused or not,
+    // still tell whether a key may be awaited.
+    bool taken = true;
     for (int i = 1; i < argc; i++) {
         const char *after = NULL;
         const switch_entry *entry = find_switch(argv[i], &after);
-        if (entry == NULL || (!entry->takes_value && *after == '='))
-            return false;
+        if (entry == NULL) {
+            taken = false;
+            continue;
+        }
+        if (!entry->takes_value && *after == '=')
+            taken = false;
         if (entry->takes_value) {
-            if (options->log_path != NULL)
-                return false;
-            options->log_path = take_value(argc, argv, &i, after);
-            if (options->log_path == NULL)
-                return false;
+            const char *value = take_value(argc, argv, &i, after);
+            if (value == NULL || options->log_path != NULL)
+                taken = false;
+            else
+                options->log_path = value;
         }
         options->set |= entry->sets;
     }
     unsigned set = options->set;
     if ((set & SET_SCAN) && (set & (SET_SILENT | SET_RESTART)))
         return false;
-    return !(set & SET_RESTART) || (set & SET_SILENT);
+    return taken && (!(set & SET_RESTART) || (set & SET_SILENT));
 }
 
 void print_usage(FILE *out)

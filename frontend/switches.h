@@ -16,7 +16,9 @@ struct run_options {
 
 // Reads argv[1..argc) into options: a switch starts with '/' or '-', in any case, in any
 // order; /log takes its PATH after '=' or as the next argument. False for an unknown switch,
-// a missing PATH, /log twice, /scan with /silent or /restart, or /restart without /silent.
+// a missing PATH (also when the next argument is one of the switches), /log twice, /scan with
+// /silent or /restart, or /restart without /silent. Even then options->set holds every
+// switch the line names.
 bool parse_switches(int argc, char **argv, run_options *options);
 
 // The usage text, one line per switch after the first.

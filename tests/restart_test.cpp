@@ -49,6 +49,10 @@ TEST_F(ToolTest, NtEnablesTheShutdownPrivilegeFirst)
     EXPECT_EQ((DWORD)ERROR_PRIVILEGE_NOT_HELD, restart());
     EXPECT_FALSE(sim::restart_requested());
     EXPECT_EQ(0, sim::open_handles());
+    // A refusal that leaves no error is a refusal still.
+    sim::reset();
+    sim::fail("ExitWindowsEx", 1, ERROR_SUCCESS);
+    EXPECT_EQ((DWORD)ERROR_GEN_FAILURE, restart());
 }
 
 // A failed step ends the sequence with its error and no later step is taken; the token is

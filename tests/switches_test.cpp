@@ -22,6 +22,7 @@ TEST(SwitchesTest, EachCommandLineGivesItsModeOrAUsageError)
         {{"/log"}, INVALID}, {{"/log="}, INVALID}, {{"/log", ""}, INVALID}, {{"/log=a", "/log=b"}, INVALID},
         {{"/scan", "/silent"}, INVALID}, {{"/scan", "/restart"}, INVALID}, {{"/restart"}, INVALID},
         {{"/scanner"}, INVALID}, {{"/scan=1"}, INVALID}, {{"scan"}, INVALID}, {{"/"}, INVALID},
+        {{"-silent", "-log", "-restart"}, INVALID}, {{"/log", "/Scan"}, INVALID}, {{"/log", "/log=b"}, INVALID},
     };
     for (const auto &c : cases) {
         std::vector<char *> argv = {const_cast<char *>("tool.exe")};
@@ -36,7 +37,13 @@ TEST(SwitchesTest, EachCommandLineGivesItsModeOrAUsageError)
     }
 }
 
-enum Machine { CLEAN, INFECTED, IN_USE, ODD_NAME, UNREADABLE_RUN };
+enum Machine { CLEAN, INFECTED, IN_USE, ODD_NAME, UNREADABLE_RUN, REFUSES_RESTART };
+
+// The worm file in use, on a Windows that may refuse the restart.
+bool held(Machine machine)
+{
+    return machine == IN_USE || machine == REFUSES_RESTART;
+}
 
 void prepare(Machine machine)
 {
@@ -47,11 +54,13 @@ void prepare(Machine machine)
     }
     if (machine == UNREADABLE_RUN)
         sim::fail("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED, true, "\\Run\"");
-    if (machine == INFECTED || machine == IN_USE) {
+    if (machine == REFUSES_RESTART)
+        sim::fail("ExitWindowsEx", 1, ERROR_PRIVILEGE_NOT_HELD);
+    if (machine == INFECTED || held(machine)) {
         plant_worm_file();
         plant_links(ALL_LINKS);
     }
-    sim::hold_in_use(WORM_PATH, machine == IN_USE);
+    sim::hold_in_use(WORM_PATH, held(machine));
 }
 
 #define REMOVED "worm Tavrel_Moss found.\nContinue with removing(Y/N)?\nRemoving...\n" \
@@ -81,6 +90,7 @@ const ModeCase MODE_CASES[] = {
      "May be there (cannot be read): " RUN_LINE "\nOnly parts of worm Tavrel_Moss found.\n", ""},
     {"SilentInUse", {"/silent"}, IN_USE, sim::Outcome::RETURNED, 3, 2, REMOVED IN_USE_END, ""},
     {"SilentRestart", {"/silent", "/restart"}, IN_USE, sim::Outcome::IDLE, 0, 1, REMOVED IN_USE_END, ""},
+    {"SilentRestartRefused", {"/silent", "/restart"}, REFUSES_RESTART, sim::Outcome::RETURNED, 3, 2, REMOVED IN_USE_END, ""},
 };
 
 void PrintTo(const ModeCase &c, std::ostream *os)
@@ -91,7 +101,7 @@ void PrintTo(const ModeCase &c, std::ostream *os)
 class ModeTest : public ToolTest, public ::testing::WithParamInterface<ModeCase> {};
 
 // No key is typed in any of these runs, so a wait would block. Only a run that removes
-// changes the machine; the usage paths make no call but their output.
+// changes the machine; the usage paths make no call but their output and the console's question.
 TEST_P(ModeTest, RunsItsStepsWithoutAKey)
 {
     const ModeCase &c = GetParam();
@@ -104,14 +114,17 @@ TEST_P(ModeTest, RunsItsStepsWithoutAKey)
     EXPECT_TRUE(out == USAGE ? sim::out().find(USAGE_FIRST) == 0 : out == sim::out()) << sim::out();
     EXPECT_TRUE(std::string(c.err) == USAGE ? sim::err().find(USAGE_FIRST) == 0 : c.err == sim::err());
     EXPECT_EQ(c.ioctls, sim::ioctls().size());
-    EXPECT_TRUE(c.ioctls || sim::total_calls() == sim::count("stdout") + sim::count("stderr"));
+    int calls = sim::count("stdout") + sim::count("stderr");  // and whether the console is its own
+    for (const char *call : {"GetModuleHandleA", "GetProcAddress", "GetConsoleProcessList"})
+        calls += sim::count(call);
+    EXPECT_TRUE(c.ioctls || sim::total_calls() == calls);
     sim::clear_faults();
     const bool removes = c.code != 4 && c.ioctls != 0;
-    const worm_link_mask planted[] = {0, ALL_LINKS, ALL_LINKS, LINK_RUN, 0};
+    const worm_link_mask planted[] = {0, ALL_LINKS, ALL_LINKS, LINK_RUN, 0, ALL_LINKS};
     EXPECT_EQ(removes ? 0u : planted[c.machine], probe_worm_links());
-    EXPECT_EQ(c.machine == IN_USE || (c.machine == INFECTED && !removes), sim::exists(WORM_PATH));
+    EXPECT_EQ(held(c.machine) || (c.machine == INFECTED && !removes), sim::exists(WORM_PATH));
     EXPECT_EQ(c.kind == sim::Outcome::IDLE, sim::restart_requested());
-    EXPECT_EQ(c.machine == IN_USE && removes ? 1u : 0u, sim::pending_renames().size());
+    EXPECT_EQ(held(c.machine) && removes ? 1u : 0u, sim::pending_renames().size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, ModeTest, ::testing::ValuesIn(MODE_CASES),
@@ -160,7 +173,8 @@ TEST_F(LogTest, EachRunAppendsOneRecordOfWhatItFoundAndDid)
 }
 
 // A console that belongs to the tool alone, with a window in sight, waits for a key before it
-// closes at 1 and 2 as well; any other console ends those runs at once, as before.
+// closes at 1 and 2 as well, after a refused command line too, unless the line names /silent
+// or /scan; any other console ends those runs at once, as before.
 TEST_F(LogTest, AConsoleOfItsOwnWaitsAtEveryEnd)
 {
     const std::tuple<sim::Family, int, sim::ConsoleWindow, bool> cases[] = {
@@ -168,10 +182,14 @@ TEST_F(LogTest, AConsoleOfItsOwnWaitsAtEveryEnd)
         {sim::FAMILY_NT, 1, sim::WINDOW_HIDDEN, false}, {sim::FAMILY_NT, 1, sim::WINDOW_NONE, false},
         {sim::FAMILY_NT, -1, sim::WINDOW_SHOWN, false}, {sim::FAMILY_9X, 1, sim::WINDOW_SHOWN, false},
     };
-    for (const auto &[family, processes, window, waits] : cases) {
-        for (int status : {RUN_DECLINED, RUN_LINKS_LEFT}) {
+    const std::pair<int, std::vector<const char *>> ends[] = {
+        {RUN_DECLINED, {}}, {RUN_LINKS_LEFT, {}}, {RUN_DECLINED, {"/quiet"}}, {RUN_DECLINED, {"/quiet", "-SILENT"}},
+    };
+    for (const auto &[family, processes, window, own] : cases) {
+        for (const auto &[status, args] : ends) {
             const std::string where = std::to_string(processes) + " " + std::to_string(window) + " " +
-                                      std::to_string(family) + " " + std::to_string(status);
+                                      std::to_string(family) + " " + std::to_string(status) + " " +
+                                      std::to_string(args.size());
             sim::reset();
             reset_tool_state();
             sim::set_family(family);
@@ -180,9 +198,10 @@ TEST_F(LogTest, AConsoleOfItsOwnWaitsAtEveryEnd)
             sim::keep_after_deletion(HKEY_LOCAL_MACHINE, RUN_KEY, "SysTask");
             sim::press_key(status == RUN_DECLINED ? 'n' : 'y');
             sim::press_key(' ');
-            EXPECT_EQ(status, run_tool().code) << where;
+            EXPECT_EQ(status, run_tool(args).code) << where;
+            const bool waits = own && args.size() < 2;
             EXPECT_EQ(waits, sim::out().find(MSG_PRESS_ANY_KEY) != std::string::npos) << where;
-            EXPECT_EQ(waits ? 0u : 1u, sim::unread_batches()) << where;
+            EXPECT_EQ(2u - args.empty() - waits, sim::unread_batches()) << where;
         }
     }
 }

@@ -35,10 +35,12 @@ class Scenario:
     def equal(self, got, want, what):
         return self.check(got == want, "%s: got %r, want %r" % (what, got, want))
 
-    def program(self, label, mode="console", argv=None, watch_file=None, switches=()):
-        """The tool (with switches on its command line), or argv."""
+    def program(self, label, mode="console", argv=None, watch_file=None, switches=(), env=None,
+                cwd=None):
+        """The tool (with switches on its command line), or argv; env: more environment."""
         argv = argv or ["wine", str(self.tool)] + list(switches)
-        return Program(argv, self.run_dir, label, mode=mode, watch_file=watch_file)
+        return Program(argv, self.run_dir, label, mode=mode, watch_file=watch_file, env=env,
+                       cwd=cwd)
 
     def snapshot(self, label):
         snap = snapshot()

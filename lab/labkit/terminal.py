@@ -60,7 +60,7 @@ class Program:
     watch_file: a host file that the program's output is redirected to (read as 'file').
     """
 
-    def __init__(self, argv, run_dir, label, mode="console", watch_file=None):
+    def __init__(self, argv, run_dir, label, mode="console", watch_file=None, env=None, cwd=None):
         self.label = label
         self.run_dir = run_dir
         self.mode = mode
@@ -69,20 +69,20 @@ class Program:
         self.marks = {}
         self.master = None
         self.rc = None
-        env = wine_env({"TERM": "xterm"})
+        env = wine_env(dict({"TERM": "xterm"}, **(env or {})))
         if mode == "no-terminal":
             self.out_path = run_dir / (label + ".stdout")
             self.err_path = run_dir / (label + ".stderr")
             self.proc = track(subprocess.Popen(
                 argv, stdin=subprocess.DEVNULL, stdout=open(self.out_path, "wb"),
-                stderr=open(self.err_path, "wb"), env=env, start_new_session=True))
+                stderr=open(self.err_path, "wb"), env=env, cwd=cwd, start_new_session=True))
             return
         self.master, slave = os.openpty()
         # Wide enough that no message wraps.
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 200, 0, 0))
         stdout = subprocess.PIPE if mode == "pipe-out" else slave
         self.proc = track(subprocess.Popen(argv, stdin=slave, stdout=stdout, stderr=slave,
-                                            env=env, start_new_session=True))
+                                            env=env, cwd=cwd, start_new_session=True))
         os.close(slave)
         self.start = time.time()
 

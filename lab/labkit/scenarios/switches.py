@@ -2,6 +2,7 @@
 that changes nothing (/scan), the run's record (/log), and refused command lines."""
 
 import re
+from pathlib import Path
 
 from ..helpers import Holder
 from ..machine import start_server
@@ -10,7 +11,7 @@ from ..messages import (BANNER, CONTINUE, EXITING, FOUND, LINKS_REMOVED, MUST_RE
 from ..planting import plant
 from ..snapshots import link_mask, read_bytes
 from ..steps import expect_idle, expect_planted, expect_repaired, plant_held_worm
-from ..wine import (host_path, process_running, wait_until, wine,
+from ..wine import (host_path, process_running, wait_until, wine, wine_env,
                     winpath)
 from ..worm import (ALL_LINKS, L_CLASSES_EXE, L_DL, L_MACHINE_EXE, L_RUN, L_RUNSERVICES,
                     L_SYSTEMINI, L_WININI, RUN, WORM_FILE_BYTES, WORM_PATH, WORM_RUN,
@@ -101,12 +102,13 @@ def log_records(path):
     return records
 
 
-def expect_cleaning_record(sc, log, switches, worm_file, exit_code, restart, **where):
+def expect_cleaning_record(sc, log, switches, worm_file, exit_code, restart, found=ALL_FOUND,
+                           **where):
     """The log holds one record, of a run answered yes that found every link and the file."""
     records = log_records(log)
     sc.equal(len(records), 1, "records in the log")
     if records:
-        check_record(sc, records[0], "record", switches, ALL_FOUND,
+        check_record(sc, records[0], "record", switches, found,
                      {"answer": "yes", "link": True, "worm file": worm_file, "restart": restart,
                       "exit": exit_code}, **where)
 
@@ -300,6 +302,49 @@ def scenario_silent_restart(sc):
     expect_cleaning_record(sc, log, switches, "set for deletion at boot", "3", "requested")
 
 
+def scenario_silent_restart_refused(sc):
+    """/silent /restart, the worm file held in use, on a Windows that refuses the restart:
+    the run ends with 3 and its record says refused. Wine's ExitWindowsEx starts wineboot.exe
+    and fails when it cannot; the tool's process is given wineboot disabled, which its
+    children inherit."""
+    before, holder, log = held_in_use(sc, False)
+    switches = ["/silent", "/restart", "/log=" + winpath(log)]
+    refusing = {"WINEDLLOVERRIDES": wine_env()["WINEDLLOVERRIDES"] + ";wineboot.exe=d"}
+    prog = sc.program("silent-restart-refused", mode="no-terminal", switches=switches,
+                      env=refusing)
+    rc = prog.wait(90)
+    sc.equal(rc, 3, "/silent /restart exit code with the restart refused")
+    sc.transcript(prog, SILENT_RESTART, "/silent /restart refused", source="stdout")
+    sc.equal(prog.lines("stderr"), [], "/silent /restart refused: standard error")
+    pending = sc.snapshot("after-refused")
+    sc.equal(pending["worm file"], WORM_FILE_BYTES, "worm file still there: no restart")
+    ops = (pending["PendingFileRenameOperations"] or "").lower()
+    sc.check(WORM_PATH.lower() in ops, "PendingFileRenameOperations names the worm file: %r" % ops)
+    sc.equal(link_mask(pending), 0, "links repaired")
+    holder.release()
+    expect_cleaning_record(sc, log, switches, "set for deletion at boot", "3", "refused")
+
+
+def scenario_log_before_switch(sc):
+    """-log followed by one of the switches (a script's empty %LOG%), and /log /scan: usage
+    errors before anything is looked at; no log file made of the switch's name."""
+    before = plant_all(sc)
+    # Run in the scenario's directory, where a relative PATH would be made; "/scan" as a
+    # path would be the root of the drive the directory is on.
+    cases = ((["-silent", "-log", "-restart"], sc.run_dir / "-restart"),
+             (["/log", "/scan"], Path(sc.run_dir.anchor) / "scan"))
+    for i, (switches, made) in enumerate(cases):
+        what = " ".join(switches)
+        prog = sc.program("log-switch-%d" % i, mode="no-terminal", switches=switches,
+                          cwd=sc.run_dir)
+        sc.equal(prog.wait(60), 1, what + ": exit code")
+        err = prog.lines("stderr")
+        sc.check(bool(err) and err[0] == USAGE, "%s: usage on standard error: %r" % (what, err))
+        sc.equal(prog.lines("stdout"), [], what + ": standard output")
+        sc.equal(made.exists(), False, "%s: %s made" % (what, made))
+    sc.unchanged(before, sc.snapshot("after"), "after -log followed by a switch")
+
+
 def scenario_silent_9x(sc):
     """/silent in 9x mode, on a console: no key sent, none awaited."""
     start_server()
@@ -328,4 +373,7 @@ def scenario_wow64_silent(sc):
     sc.equal(rc, 0, "/silent exit code under WoW64")
     sc.transcript(prog, SILENT_REMOVED, "/silent under WoW64", source="stdout")
     removed_by(sc, before, "after")
-    expect_cleaning_record(sc, log, switches, "deleted", "0", "not requested", wow64="yes")
+    # The worm file is named where 64-bit Windows keeps it, not where the 32-bit tool sees it.
+    found = ALL_FOUND - {SCAN_WORM_FILE.lower()} | {r"worm file c:\windows\syswow64\files32.vxd"}
+    expect_cleaning_record(sc, log, switches, "deleted", "0", "not requested", found,
+                           wow64="yes")
