@@ -5,21 +5,26 @@
 
 typedef UINT(WINAPI *get_system_wow64_directory_fn)(LPSTR buffer, UINT size);
 
+bool same_in_any_case(const char *a, const char *b, size_t length)
+{
+    for (size_t at = 0; at < length; at++) {
+        char x = a[at], y = b[at];
+        if (x >= 'a' && x <= 'z')
+            x = (char)(x - ('a' - 'A'));
+        if (y >= 'a' && y <= 'z')
+            y = (char)(y - ('a' - 'A'));
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 // The length of dir when path starts with it, in any letter case, followed by a backslash;
 // 0 otherwise.
 static size_t dir_prefix(const char *path, const char *dir)
 {
-    size_t at = 0;
-    for (; dir[at] != '\0'; at++) {
-        char a = path[at], b = dir[at];
-        if (a >= 'a' && a <= 'z')
-            a = (char)(a - ('a' - 'A'));
-        if (b >= 'a' && b <= 'z')
-            b = (char)(b - ('a' - 'A'));
-        if (a != b)
-            return 0;
-    }
-    return path[at] == '\\' ? at : 0;
+    size_t length = strlen(dir);
+    return same_in_any_case(path, dir, length) && path[length] == '\\' ? length : 0;
 }
 
 // The SysWOW64 directory; false when it cannot be had whole.

@@ -2,7 +2,13 @@
 #ifndef CLEAN_BOOT_PATH_H
 #define CLEAN_BOOT_PATH_H
 
+#include <stddef.h>
+
 #define BOOT_PATH_SIZE 260
+
+// Whether the first length characters of a and b are the same, ASCII letters in any case
+// (b at least length long; a shorter a differs at its NUL).
+bool same_in_any_case(const char *a, const char *b, size_t length);
 
 // Under WoW64 the tool's calls on the system directory reach SysWOW64, but a deletion
 // arranged for the boot keeps the name as given and is carried out on the 64-bit system

@@ -10,10 +10,7 @@ typedef BOOL(WINAPI *is_wow64_process2_fn)(HANDLE process, USHORT *process_machi
 // IMAGE_FILE_MACHINE_UNKNOWN: the process runs natively, not under WoW64.
 #define NATIVE_PROCESS 0
 
-// The export, or NULL with *absent telling whether Windows has no such call: on a kernel32
-// that exports a call, GetProcAddress fails only otherwise (a forwarded export whose target
-// does not load), and then nothing is known.
-static FARPROC find_call(HMODULE kernel32, const char *name, bool *absent)
+FARPROC find_call(HMODULE kernel32, const char *name, bool *absent)
 {
     FARPROC call = GetProcAddress(kernel32, name);
     *absent = call == NULL && GetLastError() == ERROR_PROC_NOT_FOUND;

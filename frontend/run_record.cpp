@@ -2,6 +2,7 @@
 
 #include "clean/boot_path.h"
 #include "detect/wow64.h"
+#include "frontend/log_file.h"
 #include "frontend/messages.h"
 
 #define LOG_TOOL "Tavrel_Moss remover 0.09"
@@ -189,7 +190,8 @@ void log_start(const char *path, int argc, char **argv)
     if (path == NULL)
         return;
     log_path = path;
-    log_file = win_fopen(path, "ab");
+    bool mid_line = false;
+    log_file = open_log(path, &mid_line);
     if (log_file == NULL) {
         log_failed();
         return;
@@ -199,9 +201,11 @@ void log_start(const char *path, int argc, char **argv)
     char computer[COMPUTER_NAME_SIZE];
     DWORD size = sizeof computer;
     bool named = GetComputerNameA(computer, &size) != FALSE;
+    // A record starts on a line of its own, also after a run cut off mid-line.
     fprintf(log_file,
-            "run: " LOG_TOOL LOG_EOL "date: %04u-%02u-%02u %02u:%02u:%02u" LOG_EOL
+            "%srun: " LOG_TOOL LOG_EOL "date: %04u-%02u-%02u %02u:%02u:%02u" LOG_EOL
             "computer: %s" LOG_EOL,
+            mid_line ? LOG_EOL : "",
             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
             named ? computer : "unknown");
     log_windows();

@@ -49,7 +49,8 @@ void set_64bit_machine(Arch arch = ARCH_X64);
 // KERNEL32 of the NT family exports IsWow64Process2, IsWow64Process and
 // GetSystemWow64DirectoryA (the 9x family none of them); this Windows lacks the one named:
 // GetProcAddress fails for it with ERROR_PROC_NOT_FOUND (NT 4 and 2000 lack all three,
-// XP SP2 to Windows 10 1703 IsWow64Process2).
+// XP SP2 to Windows 10 1703 IsWow64Process2). It exports GetFinalPathNameByHandleA too, which
+// Windows before Vista lacks.
 void drop_export(const std::string &name);
 
 // ---- Registry. Paths are relative to a root (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT,
@@ -120,7 +121,20 @@ std::vector<PendingRename> pending_renames();  // from MoveFileExA with DELAY_UN
 // Stream writes may add this many more bytes to the disk; a write that does not fit puts
 // what fits and fails (ERROR_DISK_FULL, errno ENOSPC). Negative: no limit (the default).
 void set_disk_space(long long bytes);
-int open_files();  // streams from win_fopen not yet closed
+int open_files();  // streams from win_fopen and win_fdopen not yet closed
+// CreateFileA opens files and folders (a folder only with FILE_FLAG_BACKUP_SEMANTICS: else
+// ERROR_ACCESS_DENIED; CREATE_NEW on anything there: ERROR_FILE_EXISTS) and device names (NUL,
+// CON, PRN, AUX, COM1-9, LPT1-9, in any folder, with any extension: a character device, with
+// no information and no final path; CREATE_NEW opens NUL, as Wine does, and no other).
+// A hard link: a second name of target's file; each name sees a link count of 2.
+void make_hard_link(const std::string &windows_path, const std::string &target);
+// A symbolic link at windows_path naming target. As a reparse point (Windows' own link),
+// CreateFileA with FILE_FLAG_OPEN_REPARSE_POINT opens the link itself, which has
+// FILE_ATTRIBUTE_REPARSE_POINT; without the flag it is followed. Otherwise as Wine shows a
+// host symbolic link: always followed, the target's own attributes and link count, and only
+// the final path names the target.
+void make_symbolic_link(const std::string &windows_path, const std::string &target,
+                        bool reparse_point);
 
 // ---- Console input. A key press is a key-down and a key-up event. Keys given to
 // type_ahead() are in the input queue at once; each press() is a batch that the user types

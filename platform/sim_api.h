@@ -65,6 +65,7 @@ typedef intptr_t (*FARPROC)(void);
 
 // Error codes
 #define ERROR_SUCCESS 0
+#define NO_ERROR 0
 #define ERROR_INVALID_FUNCTION 1
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
@@ -80,6 +81,7 @@ typedef intptr_t (*FARPROC)(void);
 #define ERROR_CALL_NOT_IMPLEMENTED 120
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_MOD_NOT_FOUND 126
+#define ERROR_NEGATIVE_SEEK 131
 #define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_MORE_DATA 234
@@ -95,6 +97,17 @@ typedef intptr_t (*FARPROC)(void);
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_TYPE_UNKNOWN 0u
+#define FILE_TYPE_DISK 1u
+#define FILE_TYPE_CHAR 2u
+#define FILE_BEGIN 0u
+#define FILE_CURRENT 1u
+#define FILE_END 2u
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+#define _O_APPEND 0x0008
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_COPY_ALLOWED 0x2u
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x4u
@@ -102,6 +115,7 @@ typedef intptr_t (*FARPROC)(void);
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x1u
 #define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
@@ -171,6 +185,19 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
 
 typedef struct _OSVERSIONINFOA {
     DWORD dwOSVersionInfoSize;
@@ -272,6 +299,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD desired, DWORD share, LPSECURITY_ATTRIBUTE
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
                      DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE handle);
+DWORD GetFileType(HANDLE file);
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 
 HANDLE GetStdHandle(DWORD which);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
@@ -289,5 +320,10 @@ FILE *win_stderr(void);
 int win_puts(const char *text);
 int win_setvbuf(FILE *stream, char *buffer, int mode, size_t size);
 [[noreturn]] void win_exit(int status);
+// msvcrt's _open_osfhandle, _fdopen and _close: a descriptor that takes over a file handle, a
+// stream over it (closing the stream closes the handle), and the descriptor's close.
+int win_open_osfhandle(HANDLE file, int flags);
+FILE *win_fdopen(int fd, const char *mode);
+int win_close(int fd);
 
 #endif

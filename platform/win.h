@@ -9,6 +9,8 @@
 // own printf: the build asks for msvcrt's (__USE_MINGW_ANSI_STDIO=0).
 #include <stdio.h>
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -44,6 +46,11 @@ static inline int win_setvbuf(FILE *stream, char *buffer, int mode, size_t size)
     return setvbuf(stream, buffer, mode, size);
 }
 [[noreturn]] static inline void win_exit(int status) { exit(status); }
+// msvcrt's descriptors over a Win32 handle: the log is opened by CreateFileA and written as a
+// stream.
+static inline int win_open_osfhandle(HANDLE file, int flags) { return _open_osfhandle((intptr_t)file, flags); }
+static inline FILE *win_fdopen(int fd, const char *mode) { return _fdopen(fd, mode); }
+static inline int win_close(int fd) { return _close(fd); }
 #else
 #include "platform/sim_api.h"
 #endif

@@ -144,7 +144,13 @@ struct Files {
     std::string system_dir = "C:\\WINDOWS\\SYSTEM32";
     long long disk_space = -1;  // bytes stream writes may still add; -1: no limit
     std::map<std::string, std::string> short_names;  // key -> short form of its last name
+    std::set<std::string> reparse_links;  // host symbolic links that Windows sees as reparse points
+    int next_fd = 3;                      // msvcrt's next descriptor
 };
+// CreateFileA on a file, folder or device name (sim_handles.cpp).
+HANDLE open_file(LPCSTR name, DWORD desired, DWORD disposition, DWORD flags);
+// GetFinalPathNameByHandleA, which KERNEL32 exports from Vista on.
+DWORD WINAPI get_final_path_name(HANDLE file, LPSTR path, DWORD size, DWORD flags);
 bool normalize(const std::string &windows_path, std::string *key);
 std::string host_of(const std::string &key);
 Node node_of(const std::string &key);
@@ -180,6 +186,9 @@ struct Streams {
     std::string err_text;
     std::vector<std::string> unseen_at_waits;  // a wait's name, for each that found text held back
 };
+// A stream over the host file descriptor fd ("r", "w" or "a"), on the machine's file key that
+// the tool named path.
+FILE *new_file_stream(const std::string &path, const std::string &key, int fd, const char *mode);
 bool stream_open_on(const std::string &key);
 void close_file_streams();
 // A process that exits puts its file streams' buffers out, as msvcrt's exit does.
@@ -208,11 +217,17 @@ BOOL WINAPI is_window_visible(HWND window);
 HANDLE open_console_input(DWORD desired, DWORD disposition);
 
 // ---- Handles of devices, tokens and the console (sim_machine.cpp).
-enum class HandleKind { CONSOLE_INPUT, TOKEN, DEVICE };
+enum class HandleKind { CONSOLE_INPUT, TOKEN, DEVICE, FILE };
 struct Handle {
     HandleKind kind;
     DWORD disposition;  // as CreateFileA was given it
     DWORD access;       // as the handle was opened with
+    // Files and folders (sim_handles.cpp).
+    std::string path;           // as the tool named it
+    std::string key;            // the file reached; empty for a character device (NUL, COM1)
+    bool link_itself = false;   // a symbolic link opened as itself, not followed
+    uint64_t position = 0;
+    int fd = -1;                // msvcrt's descriptor over the handle
 };
 HANDLE new_handle(HandleKind kind, DWORD disposition, DWORD access);
 Handle *find_handle(HANDLE handle);

@@ -58,7 +58,10 @@ void end_process(Outcome::Kind kind, int code) {
 HANDLE new_handle(HandleKind kind, DWORD disposition, DWORD access) {
     Machine &m = machine();
     const int number = m.next_handle++;
-    m.handles[number] = Handle{kind, disposition, access};
+    Handle &handle = m.handles[number];
+    handle.kind = kind;
+    handle.disposition = disposition;
+    handle.access = access;
     return reinterpret_cast<HANDLE>(kHandleBase + 4 * static_cast<uintptr_t>(number));
 }
 

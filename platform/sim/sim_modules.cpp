@@ -43,6 +43,7 @@ const Export kKernel32Exports[] = {
     {"IsWow64Process2", as_farproc(is_wow64_process2)},
     {"IsWow64Process", as_farproc(is_wow64_process)},
     {"GetSystemWow64DirectoryA", as_farproc(get_system_wow64_directory)},
+    {"GetFinalPathNameByHandleA", as_farproc(get_final_path_name)},
 };
 // From XP on.
 const Export kConsoleExports[] = {

@@ -162,6 +162,20 @@ DWORD open_error(const std::string &key, const OpenMode &mode) {
 
 }  // namespace
 
+FILE *new_file_stream(const std::string &path, const std::string &key, int fd, const char *mode) {
+    auto stream = std::make_unique<FileStream>();
+    stream->path = path;
+    stream->key = key;
+    stream->fd = fd;
+    const cookie_io_functions_t io = {stream_read, stream_write, nullptr, stream_close};
+    FILE *file = fopencookie(stream.get(), mode, io);
+    if (strcmp(mode, "r") != 0) setvbuf(file, nullptr, _IONBF, 0);
+    stream->file = file;
+    buffered()[file] = stream.get();
+    machine().streams.files.insert(stream.release());
+    return file;
+}
+
 bool stream_open_on(const std::string &key) {
     for (const FileStream *s : machine().streams.files)
         if (s->key == key) return true;
@@ -201,17 +215,7 @@ FILE *win_fopen(const char *path, const char *mode) {
     const int fd = ::open(host_of(key).c_str(), how.flags | O_CLOEXEC, 0644);
     if (fd < 0) return fail_open(ERROR_ACCESS_DENIED);
     if (created) forget_attributes(key);
-    auto stream = std::make_unique<FileStream>();
-    stream->path = path;
-    stream->key = key;
-    stream->fd = fd;
-    const cookie_io_functions_t io = {stream_read, stream_write, nullptr, stream_close};
-    FILE *file = fopencookie(stream.get(), how.cookie_mode, io);
-    if (how.writes) setvbuf(file, nullptr, _IONBF, 0);
-    stream->file = file;
-    buffered()[file] = stream.get();
-    machine().streams.files.insert(stream.release());
-    return file;
+    return new_file_stream(path, key, fd, how.cookie_mode);
 }
 
 // fflush reaches no cookie of an unbuffered stream: the machine's streams put their buffer

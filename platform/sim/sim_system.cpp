@@ -160,8 +160,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD desired, DWORD share, LPSECURITY_ATTRIBUTE
     if (same_name(name, "CONIN$")) return open_console_input(desired, disposition);
     if (same_name(name, "\\\\.\\OrvFsh")) return open_shield(disposition);
     if (std::string(name).compare(0, 4, "\\\\.\\") == 0) return fail_handle(ERROR_FILE_NOT_FOUND);
-    // Ordinary files are reached through win_fopen; the tool opens none with CreateFileA.
-    return fail_handle(ERROR_CALL_NOT_IMPLEMENTED);
+    return open_file(name, desired, disposition, flags);
 }
 
 BOOL CloseHandle(HANDLE handle) {

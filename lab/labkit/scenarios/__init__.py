@@ -1,6 +1,6 @@
 """Every scenario by name: each module's functions named scenario_NAME, in the modules' order."""
 
-from . import console, removal, restart, shield, switches, wow64
+from . import console, log_open, removal, restart, shield, switches, wow64
 from .versions import VERSION_SCENARIOS
 
 PREFIX = "scenario_"
@@ -12,7 +12,7 @@ def _scenarios(module):
 
 
 SCENARIOS = {}
-for _module in (removal, restart, console, shield, wow64, switches):
+for _module in (removal, restart, console, shield, wow64, switches, log_open):
     SCENARIOS.update(_scenarios(_module))
 SCENARIOS.update(VERSION_SCENARIOS)
 
