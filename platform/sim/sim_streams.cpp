@@ -31,9 +31,10 @@ namespace {
 constexpr size_t kFileBuffer = 4096;  // msvcrt's buffer of a file stream
 
 // The streams of the machine that may hold bytes, for fflush, which names only the FILE.
+// Never destroyed: fflush may come after the static destructors.
 std::map<FILE *, FileStream *> &buffered() {
-    static std::map<FILE *, FileStream *> streams;
-    return streams;
+    static auto *streams = new std::map<FILE *, FileStream *>;
+    return *streams;
 }
 
 struct OpenMode {
