@@ -55,9 +55,9 @@ EXPORTED_KEYS = (
 INI_FILES = (r"C:\windows\win.ini", r"C:\windows\system.ini")
 
 
-def tool_run(sc, label, switches, mode="no-terminal", timeout=90):
+def tool_run(sc, label, switches, mode="no-terminal", timeout=90, env=None):
     """The tool with switches, to its end; no key is ever sent. Returns it and its exit code."""
-    prog = sc.program(label, mode=mode, switches=switches)
+    prog = sc.program(label, mode=mode, switches=switches, env=env)
     return prog, prog.wait(timeout)
 
 
@@ -263,23 +263,30 @@ def held_in_use(sc, until_pending):
     return before, holder, sc.run_dir / "tool.log"
 
 
-def scenario_silent_in_use(sc):
-    """/silent, the worm file held in use: its deletion at boot arranged, exit 3, no restart."""
+def ends_without_restart(sc, label, switches, restart, env=None):
+    """The worm file held in use, the tool with switches and a log: its deletion at boot
+    arranged, exit 3, no restart; the record's restart line says `restart`."""
     before, holder, log = held_in_use(sc, False)
-    switches = ["/silent", "/log=" + winpath(log)]
-    prog, rc = tool_run(sc, "silent", switches)
-    sc.equal(rc, 3, "/silent exit code with the file in use")
-    sc.transcript(prog, SILENT_RESTART, "/silent with the file in use", source="stdout")
+    switches = switches + ["/log=" + winpath(log)]
+    prog, rc = tool_run(sc, label, switches, env=env)
+    sc.equal(rc, 3, label + ": exit code with the file in use")
+    sc.transcript(prog, SILENT_RESTART, label, source="stdout")
+    sc.equal(prog.lines("stderr"), [], label + ": standard error")
     # A restart would carry the deletion out and end the tool's idle wait: neither happens.
     sc.check(wait_until(lambda: process_running("wineboot") is not None, 5) is False,
              "no restart started")
-    pending = sc.snapshot("after-silent")
+    pending = sc.snapshot("after-" + label)
     sc.equal(pending["worm file"], WORM_FILE_BYTES, "worm file still there: no restart")
     ops = (pending["PendingFileRenameOperations"] or "").lower()
     sc.check(WORM_PATH.lower() in ops, "PendingFileRenameOperations names the worm file: %r" % ops)
     sc.equal(link_mask(pending), 0, "links repaired")
     holder.release()
-    expect_cleaning_record(sc, log, switches, "set for deletion at boot", "3", "not requested")
+    expect_cleaning_record(sc, log, switches, "set for deletion at boot", "3", restart)
+
+
+def scenario_silent_in_use(sc):
+    """/silent, the worm file held in use: its deletion at boot arranged, exit 3, no restart."""
+    ends_without_restart(sc, "silent", ["/silent"], "not requested")
 
 
 def scenario_silent_restart(sc):
@@ -307,22 +314,9 @@ def scenario_silent_restart_refused(sc):
     the run ends with 3 and its record says refused. Wine's ExitWindowsEx starts wineboot.exe
     and fails when it cannot; the tool's process is given wineboot disabled, which its
     children inherit."""
-    before, holder, log = held_in_use(sc, False)
-    switches = ["/silent", "/restart", "/log=" + winpath(log)]
     refusing = {"WINEDLLOVERRIDES": wine_env()["WINEDLLOVERRIDES"] + ";wineboot.exe=d"}
-    prog = sc.program("silent-restart-refused", mode="no-terminal", switches=switches,
-                      env=refusing)
-    rc = prog.wait(90)
-    sc.equal(rc, 3, "/silent /restart exit code with the restart refused")
-    sc.transcript(prog, SILENT_RESTART, "/silent /restart refused", source="stdout")
-    sc.equal(prog.lines("stderr"), [], "/silent /restart refused: standard error")
-    pending = sc.snapshot("after-refused")
-    sc.equal(pending["worm file"], WORM_FILE_BYTES, "worm file still there: no restart")
-    ops = (pending["PendingFileRenameOperations"] or "").lower()
-    sc.check(WORM_PATH.lower() in ops, "PendingFileRenameOperations names the worm file: %r" % ops)
-    sc.equal(link_mask(pending), 0, "links repaired")
-    holder.release()
-    expect_cleaning_record(sc, log, switches, "set for deletion at boot", "3", "refused")
+    ends_without_restart(sc, "silent-restart-refused", ["/silent", "/restart"], "refused",
+                         env=refusing)
 
 
 def scenario_log_before_switch(sc):
