@@ -50,7 +50,8 @@ static bool found_at_path(HANDLE file, const char *path)
         return false;
     // "DIR\." names DIR, "C:." the current folder of C:, "." the current folder.
     memcpy(folder, path, folder_length);
-    strcpy(folder + folder_length, ".");
+    folder[folder_length] = '.';
+    folder[folder_length + 1] = '\0';
     HANDLE dir = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (dir == INVALID_HANDLE_VALUE)

@@ -28,6 +28,11 @@ struct Staging {
     bool taken;
 };
 
+void PrintTo(const Staging &staging, std::ostream *os)
+{
+    *os << staging.name;
+}
+
 void plain(const std::string &bytes)
 {
     sim::write_file(LOG, bytes);

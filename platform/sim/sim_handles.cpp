@@ -131,6 +131,7 @@ HANDLE sim::detail::open_file(LPCSTR name, DWORD desired, DWORD disposition, DWO
         return open_handle(name, key, disposition, desired, false);
     }
     if (DWORD error = open_error(key, node, desired, disposition, flags)) return fail_handle(error);
+    if (disposition == CREATE_ALWAYS && node == Node::FILE && !write_host(key, "")) return fail_handle(ERROR_ACCESS_DENIED);
     const bool link_itself =
         (flags & FILE_FLAG_OPEN_REPARSE_POINT) && machine().files.reparse_links.count(key) != 0;
     return open_handle(name, key, disposition, desired, link_itself);
