@@ -52,14 +52,19 @@ const std::string CUT_RECORD = "run: Tavrel_Moss remover 0.09\r\nfound: wor";
 const std::string OTHER_ENTRIES = "[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\setup.tmp\r\n";
 const std::string WORM_ENTRY = "NUL=" WORM_PATH "\r\n";
 
-bool scans(const Mode &mode)
+bool starts(const std::string &text, const std::string &prefix)
 {
-    return !mode.switches.empty() && std::string(mode.switches[0]) == "/scan";
+    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool silent(const Mode &mode)
+std::string first_switch(const Mode &mode)
 {
-    return !mode.switches.empty() && std::string(mode.switches[0]) == "/silent";
+    return mode.switches.empty() ? "" : mode.switches[0];
+}
+
+bool scans(const Mode &mode)
+{
+    return first_switch(mode) == "/scan";
 }
 
 const char *worm_file(const Machine &machine)
@@ -67,46 +72,35 @@ const char *worm_file(const Machine &machine)
     return machine.arch == X64 ? SYSWOW_PATH : WORM_PATH;
 }
 
-// A line of the log that says what the run found, and the place its link has when it only
-// may be there.
-struct Finding {
-    std::string line;
-    std::string place;
-};
+// Where a finding's link is, when the link cannot be read: its value's name taken off.
+std::string place_of(const std::string &finding)
+{
+    const size_t value = finding.find(" value \"");
+    const size_t view = finding.find(" (64-bit view)");
+    return value == std::string::npos ? finding : finding.substr(0, value) + (view != std::string::npos ? finding.substr(view) : "");
+}
 
 // What an unfaulted look finds on the machine, as the README writes it.
-std::vector<Finding> findings(const Machine &machine)
+std::vector<std::string> findings(const Machine &machine)
 {
-    const std::string run = LM RUN_KEY, services = LM RUNSERVICES_KEY;
-    const std::string win_ini = WIN_INI " [windows] run=";
-    std::vector<Finding> all;
+    const std::string run = LM RUN_KEY " value ", services = LM RUNSERVICES_KEY " value ", view = " (64-bit view)";
+    const bool full = machine.infection == FULL, x64 = machine.arch == X64;
+    std::vector<std::string> all;
     if (machine.infection == CLEAN)
         return all;
-    if (machine.infection == FULL)
-        all.push_back({std::string("worm file ") + worm_file(machine), ""});
-    if (machine.infection == PART) {
-        if (machine.arch == X64)
-            all.push_back({run + " value \"Tavrel64\" (64-bit view)", run + " (64-bit view)"});
-        else
-            all.push_back({run + " value \"SysTask\"", run});
-        all.push_back({win_ini, win_ini});
-        return all;
-    }
-    const std::string command = "Software\\CLASSES\\exefile\\shell\\open\\command (default)";
-    all.push_back({LM + command, LM + command});
-    all.push_back({services + " value \"SysTask\"", services});
-    if (machine.arch == X64)
-        all.push_back({services + " value \"Tavrel64\" (64-bit view)", services + " (64-bit view)"});
-    all.push_back({run + " value \"SysTask\"", run});
-    if (machine.arch == NT)
-        all.push_back({run + " value \"Sys\\x00Load\"", run});
-    if (machine.arch == X64)
-        all.push_back({run + " value \"Tavrel64\" (64-bit view)", run + " (64-bit view)"});
-    all.push_back({"HKEY_CLASSES_ROOT\\.dl", "HKEY_CLASSES_ROOT\\.dl"});
-    all.push_back({"HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command (default)",
-                   "HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command (default)"});
-    all.push_back({win_ini, win_ini});
-    all.push_back({SYSTEM_INI " [boot] shell=", SYSTEM_INI " [boot] shell="});
+    if (full)
+        all = {std::string("worm file ") + worm_file(machine), LM "Software\\CLASSES\\exefile\\shell\\open\\command (default)",
+               services + "\"SysTask\"", "HKEY_CLASSES_ROOT\\.dl", "HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command (default)",
+               SYSTEM_INI " [boot] shell="};
+    if (full && x64)
+        all.push_back(services + "\"Tavrel64\"" + view);
+    if (full || !x64)
+        all.push_back(run + "\"SysTask\"");
+    if (full && machine.arch == NT)
+        all.push_back(run + "\"Sys\\x00Load\"");
+    if (x64)
+        all.push_back(run + "\"Tavrel64\"" + view);
+    all.push_back(WIN_INI " [windows] run=");
     return all;
 }
 
@@ -114,12 +108,14 @@ std::vector<Finding> findings(const Machine &machine)
 // without a Windows directory to name them by.
 bool link_place(const std::string &place)
 {
-    static const std::set<std::string> places = {
-        LM "Software\\CLASSES\\exefile\\shell\\open\\command (default)",
-        LM RUNSERVICES_KEY, LM RUNSERVICES_KEY " (64-bit view)", LM RUN_KEY, LM RUN_KEY " (64-bit view)",
-        "HKEY_CLASSES_ROOT\\.dl", "HKEY_CLASSES_ROOT\\exefile\\shell\\open\\command (default)",
-        WIN_INI " [windows] run=", SYSTEM_INI " [boot] shell=", "WIN.INI [windows] run=", "SYSTEM.INI [boot] shell="};
-    return places.count(place) != 0;
+    for (Arch arch : {NT, X64}) {
+        for (const std::string &finding : findings({arch, FULL})) {
+            const std::string at = place_of(finding);
+            if (!starts(finding, "worm file ") && (place == at || WIN_DIR "\\" + place == at))
+                return true;
+        }
+    }
+    return false;
 }
 
 void plant(const Machine &machine)
@@ -224,11 +220,6 @@ std::vector<std::string> split_lines(const std::string &text, const std::string 
         at = end + eol.size();
     }
     return lines;
-}
-
-bool starts(const std::string &text, const std::string &prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // The fault's first failing call, counted from 1, or 0 for none.
@@ -376,10 +367,8 @@ void expect_true_findings(const std::vector<std::string> &record, const SweepCas
 {
     if (record.empty())
         return;
-    const std::vector<Finding> there = findings(c.machine);
-    std::set<std::string> found, expected;
-    for (const Finding &f : there)
-        expected.insert(f.line);
+    const std::vector<std::string> there = findings(c.machine);
+    std::set<std::string> found, expected(there.begin(), there.end());
     // Where WoW64 or SysWOW64 cannot be told, the worm file is named as the tool sees it.
     const bool wow64_unknown = WOW64_QUESTION.count(fault.call) != 0 || fault.call == "GetSystemDirectoryA" ||
                                fault.call == "GetSystemWow64DirectoryA";
@@ -411,12 +400,13 @@ void expect_true_findings(const std::vector<std::string> &record, const SweepCas
     }
     if (!scans(c.mode) || !looked)
         return;
-    for (const Finding &f : there) {
-        bool file_hidden = f.place.empty() && fault.call == "GetFileAttributesA";
+    for (const std::string &f : there) {
+        const std::string place = place_of(f), alone = starts(place, WIN_DIR "\\") ? place.substr(strlen(WIN_DIR "\\")) : place;
+        bool file_hidden = starts(f, "worm file ") && fault.call == "GetFileAttributesA";
         // Without a Windows directory an ini file is named alone.
-        std::string alone = starts(f.place, WIN_DIR "\\") ? f.place.substr(strlen(WIN_DIR "\\")) : f.place;
-        EXPECT_TRUE(found.count(f.line) || found.count("?" + f.place) || found.count("?" + alone) || file_hidden)
-            << fault.where << ": " << f.line;
+        EXPECT_TRUE(found.count(f) || (!starts(f, "worm file ") && (found.count("?" + place) || found.count("?" + alone))) ||
+                    file_hidden)
+            << fault.where << ": " << f;
     }
 }
 
@@ -481,7 +471,7 @@ void check_run(const sim::Outcome &outcome, const SweepCase &c, const Before &be
     const Mode &mode = c.mode;
     // It ended: no key wait where no one answers, no idle unless Windows took the restart.
     ASSERT_TRUE(outcome.kind != sim::Outcome::BLOCKED && outcome.kind != sim::Outcome::CUT) << where;
-    if (scans(mode) || silent(mode)) {
+    if (!first_switch(mode).empty()) {
         EXPECT_EQ(0, count_calls("CreateFileA", "CONIN$")) << where << ": waited for a key";
     }
     if (outcome.kind == sim::Outcome::IDLE) {
@@ -545,6 +535,15 @@ void PrintTo(const SweepCase &c, std::ostream *os)
     *os << name_of(c);
 }
 
+// A run without a log makes the same calls less the log's: its faults and cuts are swept with
+// it. Without a worm file, /restart makes the same calls as /silent alone; so does a refused
+// privilege on 9x, which has none.
+bool swept(const SweepCase &c)
+{
+    return c.mode.log && (c.mode.switches.size() < 2 || c.machine.infection == FULL) &&
+           !(c.mode.restart_refused && c.machine.arch == NINE_X);
+}
+
 class ModeSweepTest : public ::testing::TestWithParam<SweepCase> {};
 
 TEST_P(ModeSweepTest, EveryFaultLeavesATrueExitCodeAndRecord)
@@ -554,8 +553,7 @@ TEST_P(ModeSweepTest, EveryFaultLeavesATrueExitCodeAndRecord)
     const Before before = {machine_state(), sim::exists(worm_file(c.machine))};
     const std::vector<const char *> args = arguments(c.mode);
     auto check = [&](const sim::Outcome &outcome, const Fault &fault) { check_run(outcome, c, before, fault); };
-    if (!c.mode.log) {
-        // A run without a log makes the same calls less the log's: its faults are swept with it.
+    if (!swept(c)) {
         check(run_tool(args), Fault{"", 0, false, 0, name_of(c) + " without faults", ""});
         return;
     }
@@ -571,8 +569,8 @@ TEST_P(ModeSweepTest, EveryFaultLeavesATrueExitCodeAndRecord)
 TEST_P(ModeSweepTest, PowerCutLeavesATrueRecord)
 {
     const SweepCase &c = GetParam();
-    if (!c.mode.log)
-        GTEST_SKIP() << "no record to cut";
+    if (!swept(c))
+        GTEST_SKIP() << "the cuts of another mode's run";
     const int stride = sweep_stride(), offset = (int)std::hash<std::string>()(name_of(c)) % stride;
     stage(c);
     const Before before = {machine_state(), sim::exists(worm_file(c.machine))};
