@@ -392,7 +392,7 @@ MUTANTS = [
     ("frontend/switches.cpp", "    fputs(USAGE_LAST \"\\n\", out);\n", "", "the usage loses its exit-code line"),
     ("frontend/run_record.cpp", "for (DWORD i = 0; i < length; i++) {", "for (DWORD i = 0; i < length && text[i] != '\\0'; i++) {",
      "a listed value name cut at a NUL"),
-    ("frontend/run_record.cpp", "            fputs(\" (64-bit view)\", out);\n", "", "\"(64-bit view)\" missing from a listed link"),
+    ("frontend/run_record.cpp", "fputs(\" (64-bit view)\", out);", "fputs(\"\", out);", "\"(64-bit view)\" missing from a listed link"),
     ("frontend/run_record.cpp", "{\"no\", \"yes\", \"unknown\"}", "{\"no\", \"unknown\", \"unknown\"}",
      "wow64: unknown on a 64-bit machine"),
     ("frontend/run_record.cpp", "{\"no\", \"yes\", \"unknown\"}", "{\"no\", \"yes\", \"yes\"}",
