@@ -224,8 +224,9 @@ int count(const std::string &name);
 // error (and every later one too when persist): registry calls return it, BOOL calls return
 // FALSE with it as the last error, handle calls INVALID_HANDLE_VALUE, LoadLibraryA and
 // GetProcAddress NULL, count calls 0, GetFileAttributesA INVALID_FILE_ATTRIBUTES, win_fopen NULL. "write" names the writes of a
-// file stream opened by win_fopen (one per output call: such streams are unbuffered, with
-// the path and text as args), "fclose" its close; "stdout" / "stderr" a flush of standard
+// file stream opened by win_fopen (one per output call, with the path and text as args; the
+// bytes then wait in the stream's 4 KiB buffer until it fills, fflush or a close), "fclose"
+// its close, which when it fails loses what the buffer held; "stdout" / "stderr" a flush of standard
 // output / error, whose text is then lost. The failing call is still recorded. Calls are
 // counted from this fail() on. GetLastError, SetLastError, GetCurrentProcess and SleepEx
 // are recorded and counted but have no failure to give.
@@ -240,7 +241,8 @@ void fail_nth_call(int nth, DWORD error);
 
 // ---- Power cut. The process stops dead right after its nth call (counted as in
 // total_calls, from this cut_power_after() on): no later call takes effect, the run ends as
-// CUT, what the tool's file streams had written stays on disk (they are unbuffered) and
+// CUT, what the tool's file streams had put out (a full buffer, fflush, a close) stays on
+// disk, what their buffers held is lost, and
 // standard output not yet flushed is lost.
 void cut_power_after(int nth);
 // The next process on the same machine, as after a power cut and a fresh start: files,

@@ -1,5 +1,7 @@
 #include "tests/fault_sweep.h"
 
+#include <valgrind/valgrind.h>
+
 DWORD realistic_error(const std::string &name)
 {
     static const std::map<std::string, DWORD> errors = {
@@ -31,4 +33,18 @@ DWORD realistic_error(const std::string &name)
 bool cannot_fail(const std::string &name)
 {
     return name == "GetLastError" || name == "SetLastError" || name == "GetCurrentProcess" || name == "SleepEx";
+}
+
+int sweep_stride()
+{
+    if (RUNNING_ON_VALGRIND)
+        return 40;
+#if defined(__SANITIZE_ADDRESS__)
+    return 6;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return 6;
+#endif
+#endif
+    return 1;
 }

@@ -28,9 +28,23 @@ DWORD realistic_error(const std::string &name);
 // Calls that are recorded but have no failure to give.
 bool cannot_fail(const std::string &name);
 
-// Returns the number of faulted runs; stops at the first failure check reports.
+// How a wide sweep thins itself where each run costs many times more (memcheck, the
+// sanitizers): it takes every stride-th fault point from offset on, so that sweeps with
+// different offsets share the points out between them.
+struct SweepShare {
+    bool persistent_per_name;  // a call fails persistently only from the first of its name on
+    int stride;
+    int offset;
+};
+// 1 natively; more under memcheck and the sanitizers.
+int sweep_stride();
+
+// Returns the number of faulted runs; stops at the first failure check reports. With
+// persistent_per_name, a call fails persistently only from the first call of its name on,
+// which fails every call of that name: a wider sweep pays for its transient faults alone.
 template <typename Prep, typename Body, typename Check>
-int sweep_faults(const std::string &staging, Prep prep, Body body, Check check)
+int sweep_faults(const std::string &staging, Prep prep, Body body, Check check,
+                 SweepShare share = SweepShare{false, 1, 0})
 {
     prep();
     check(body(), Fault{"", 0, false, 0, staging + " without faults", ""});
@@ -44,6 +58,10 @@ int sweep_faults(const std::string &staging, Prep prep, Body body, Check check)
             continue;
         Fault fault{name, ++seen[name], false, realistic_error(name), "", calls[nth - 1].args};
         for (bool persistent : {false, true}) {
+            if (persistent && share.persistent_per_name && fault.of_name > 1)
+                continue;
+            if (((int)nth * 2 + persistent) % share.stride != share.offset % share.stride)
+                continue;
             fault.persistent = persistent;
             fault.where = staging + (persistent ? " persistent" : " transient") + " call " + std::to_string(nth) +
                           " (" + name + " #" + std::to_string(fault.of_name) + ", error " +

@@ -348,7 +348,7 @@ TEST_F(FlowTest, OverlongSystemDirectoryGivesNoPath)
 #define RUN_32 "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"
 #define RUNSERVICES_32 "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices"
 
-void plant_64bit_machine(bool worm_32bit, bool in_use)
+void plant_64bit_machine(bool worm_32bit)
 {
     sim::set_64bit_machine();
     plant_clean_ini_files();
@@ -357,7 +357,6 @@ void plant_64bit_machine(bool worm_32bit, bool in_use)
     if (!worm_32bit)
         return;
     sim::write_file(SYSWOW_PATH, "MZ worm body");
-    sim::hold_in_use(SYSWOW_PATH, in_use);
     sim::set_text(HKEY_LOCAL_MACHINE, RUN_32, "SysTask", "C:\\WINDOWS\\SYSTEM32\\Tavrel32.exe -s");
     sim::set_text(HKEY_LOCAL_MACHINE, RUNSERVICES_32, "SysTask", "tavrel32.exe");
     plant_links(LINK_MACHINE_EXE_COMMAND | LINK_DL_CLASS | LINK_WININI_RUN | LINK_SYSINI_SHELL);
@@ -376,7 +375,7 @@ TEST_F(FlowTest, Wow64BothRunViewsAreCleaned)
     for (const auto &c : cases) {
         sim::reset();
         reset_tool_state();
-        plant_64bit_machine(c.worm_32bit, false);
+        plant_64bit_machine(c.worm_32bit);
         sim::press_key('y');
         sim::press_key(' ');
         EXPECT_EQ(0, run_tool().code) << c.found_line;
@@ -387,16 +386,6 @@ TEST_F(FlowTest, Wow64BothRunViewsAreCleaned)
             EXPECT_EQ(0u, sim::value_names(HKEY_LOCAL_MACHINE, key).size()) << key;
         EXPECT_FALSE(sim::exists(SYSWOW_PATH));
     }
-}
-
-TEST_F(FlowTest, Wow64FileInUseIsNamedWhereTheBootFindsIt)
-{
-    plant_64bit_machine(true, true);
-    sim::press_key('y');
-    sim::press_key('r');
-    EXPECT_EQ(sim::Outcome::IDLE, run_tool().kind);
-    ASSERT_EQ(1u, sim::pending_renames().size());
-    EXPECT_EQ(SYSWOW_PATH, sim::pending_renames()[0].from);
 }
 
 // At every wait, for a key or for time, what the tool wrote is already on the screen, also

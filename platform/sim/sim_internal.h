@@ -191,6 +191,8 @@ struct Streams {
 FILE *new_file_stream(const std::string &path, const std::string &key, int fd, const char *mode);
 bool stream_open_on(const std::string &key);
 void close_file_streams();
+// A process that exits puts its file streams' buffers out, as msvcrt's exit does.
+void flush_file_streams();
 void flush_std_streams();
 void drop_std_streams();  // pending text is lost, as when a process is killed
 // The tool waits (for a key or for time): text it wrote that is still held in a stream's

@@ -51,6 +51,7 @@ void set_last_error(DWORD error) { machine().system.last_error = error; }
 void end_process(Outcome::Kind kind, int code) {
     // A process that hangs never gets its buffered output onto the screen.
     if (kind != Outcome::BLOCKED) flush_std_streams();
+    if (kind == Outcome::EXITED) flush_file_streams();
     throw ProcessEnd{Outcome{kind, code}};
 }
 
@@ -115,6 +116,7 @@ Outcome run(int (*entry)()) {
     try {
         const int result = entry();
         detail::flush_std_streams();
+        detail::flush_file_streams();
         return Outcome{Outcome::RETURNED, result};
     } catch (const detail::ProcessEnd &end) {
         return end.outcome;

@@ -5,7 +5,9 @@
 // Streams that write are unbuffered on the C side: every output call (fputs, fprintf,
 // fwrite, ...) reaches the cookie as one write, which is recorded as a call "write" and can
 // be made to fail. The nth "write" is therefore the nth output call on such streams,
-// whatever buffering the tool asks for.
+// whatever buffering the tool asks for. The bytes then wait in the stream's buffer, as in
+// msvcrt's, and reach the file when it fills (4 KiB), at fflush and at a close that
+// succeeds; a close that fails, a power cut and a killed process lose them.
 #include "platform/sim/sim_internal.h"
 
 #include <cerrno>
@@ -21,9 +23,19 @@ struct FileStream {
     int fd = -1;
     bool detached = false;  // the machine was reset; the stream no longer touches it
     FILE *file = nullptr;
+    std::string pending;  // written, not yet on disk
 };
 
 namespace {
+
+constexpr size_t kFileBuffer = 4096;  // msvcrt's buffer of a file stream
+
+// The streams of the machine that may hold bytes, for fflush, which names only the FILE.
+// Never destroyed: fflush may come after the static destructors.
+std::map<FILE *, FileStream *> &buffered() {
+    static auto *streams = new std::map<FILE *, FileStream *>;
+    return *streams;
+}
 
 struct OpenMode {
     int flags;
@@ -86,6 +98,12 @@ bool write_all(int fd, const std::string &bytes) {
     return true;
 }
 
+bool put_pending(FileStream *s) {
+    const bool put = write_all(s->fd, s->pending);
+    s->pending.clear();
+    return put;
+}
+
 // A cookie write reports failure as 0 bytes taken: glibc miscounts after a negative result.
 ssize_t write_failed(DWORD error) {
     set_last_error(error);
@@ -102,7 +120,8 @@ ssize_t stream_write(void *cookie, const char *buffer, size_t size) {
     long long &space = machine().files.disk_space;
     const bool full = space >= 0 && static_cast<long long>(bytes.size()) > space;
     if (full) bytes.resize(static_cast<size_t>(space));
-    if (!write_all(s->fd, bytes)) return write_failed(ERROR_ACCESS_DENIED);
+    s->pending += bytes;
+    if (s->pending.size() >= kFileBuffer && !put_pending(s)) return write_failed(ERROR_ACCESS_DENIED);
     if (space >= 0) space -= static_cast<long long>(bytes.size());
     // What fitted stays on disk; the stream sees the error.
     if (full) return write_failed(ERROR_DISK_FULL);
@@ -111,15 +130,21 @@ ssize_t stream_write(void *cookie, const char *buffer, size_t size) {
 
 int stream_close(void *cookie) {
     std::unique_ptr<FileStream> s(static_cast<FileStream *>(cookie));
-    ::close(s->fd);
-    if (s->detached) return 0;
+    buffered().erase(s->file);
+    if (s->detached) {
+        ::close(s->fd);
+        return 0;
+    }
     machine().streams.files.erase(s.get());
-    // A failed close keeps what was written: the file is as it was on disk.
+    // A failed close loses what its buffer held: the file is as it was on disk.
     if (auto fault = record("fclose", Args().text(s->path))) {
+        ::close(s->fd);
         write_failed(*fault);
         return -1;
     }
-    return 0;
+    const bool put = put_pending(s.get());
+    ::close(s->fd);
+    return put ? 0 : -1;
 }
 
 // Why the file cannot be opened in this mode, or 0.
@@ -147,6 +172,7 @@ FILE *new_file_stream(const std::string &path, const std::string &key, int fd, c
     FILE *file = fopencookie(stream.get(), mode, io);
     if (strcmp(mode, "r") != 0) setvbuf(file, nullptr, _IONBF, 0);
     stream->file = file;
+    buffered()[file] = stream.get();
     machine().streams.files.insert(stream.release());
     return file;
 }
@@ -162,8 +188,13 @@ void close_file_streams() {
     machine().streams.files.clear();
     for (FileStream *s : open) {
         s->detached = true;
+        s->pending.clear();
         fclose(s->file);
     }
+}
+
+void flush_file_streams() {
+    for (FileStream *s : machine().streams.files) put_pending(s);
 }
 
 }  // namespace detail
@@ -186,4 +217,14 @@ FILE *win_fopen(const char *path, const char *mode) {
     if (fd < 0) return fail_open(ERROR_ACCESS_DENIED);
     if (created) forget_attributes(key);
     return new_file_stream(path, key, fd, how.cookie_mode);
+}
+
+// fflush reaches no cookie of an unbuffered stream: the machine's streams put their buffer
+// out here, then the C library does the rest.
+extern "C" int _IO_fflush(FILE *stream);
+extern "C" int fflush(FILE *stream) {
+    for (const auto &open : buffered()) {
+        if ((stream == nullptr || stream == open.first) && !open.second->detached) put_pending(open.second);
+    }
+    return _IO_fflush(stream);
 }
