@@ -575,7 +575,7 @@ def run_mutants(chosen, tests, timeout, results):
 # for a mutant that they do not kill. The test command also runs the tests under memcheck
 # (valgrind.unit_tests), which alone sees a read of memory that no call wrote: the quick tests
 # run under it last, for a mutant still alive. The verdict is the whole suite's either way.
-SLOW_TESTS = "*FaultSweepTest.*:*ModeSweepTest.*"
+SLOW_TESTS = "*FaultSweepTest.*:*ModeSweepTest.*:*ModePowerCutTest.*"
 MEMCHECK = ["valgrind", "-q", "--error-exitcode=1"]
 
 
