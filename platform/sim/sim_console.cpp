@@ -10,11 +10,6 @@ using namespace sim::detail;
 
 namespace {
 
-BOOL fail_with(DWORD error) {
-    set_last_error(error);
-    return FALSE;
-}
-
 bool is_console_input(HANDLE handle) {
     const Handle *h = find_handle(handle);
     return machine().console.present && h && h->kind == HandleKind::CONSOLE_INPUT;

@@ -9,11 +9,6 @@ namespace {
 constexpr DWORD kGetState = 0x5349A00C;
 constexpr DWORD kSetState = 0x5349A010;
 
-BOOL fail_with(DWORD error) {
-    set_last_error(error);
-    return FALSE;
-}
-
 BOOL get_state(LPVOID out, DWORD out_size, LPDWORD returned) {
     Shield &shield = machine().shield;
     if (shield.refuse_query) return fail_with(kErrorInvalidFunction);

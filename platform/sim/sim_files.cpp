@@ -14,11 +14,6 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       0x100u /* temporary */ | 0x1000u /* offline */ |
                                       0x2000u /* not content indexed */;
 
-BOOL fail_with(DWORD error) {
-    set_last_error(error);
-    return FALSE;
-}
-
 // A path that names an existing file or folder; the last error says why not.
 bool existing(LPCSTR path, std::string *key, Node *node) {
     if (!path || !program_path(path, key)) {

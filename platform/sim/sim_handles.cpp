@@ -17,16 +17,6 @@ using namespace sim::detail;
 
 namespace {
 
-HANDLE fail_handle(DWORD error) {
-    set_last_error(error);
-    return INVALID_HANDLE_VALUE;
-}
-
-BOOL fail_with(DWORD error) {
-    set_last_error(error);
-    return FALSE;
-}
-
 // A device's name in any folder, with any extension: "C:\TEMP\nul.log" is NUL.
 std::string device_in(const std::string &name) {
     const size_t start = name.find_last_of("\\/:") == std::string::npos ? 0 : name.find_last_of("\\/:") + 1;

@@ -69,6 +69,9 @@ struct ProcessEnd {
 // Flushes standard output and error unless blocked, then ends the simulated process.
 [[noreturn]] void end_process(Outcome::Kind kind, int code);
 void set_last_error(DWORD error);
+// A failed BOOL call and a failed handle call: the last error set, the failure returned.
+BOOL fail_with(DWORD error);
+HANDLE fail_handle(DWORD error);
 
 // ---- Registry (sim_registry_tree.cpp).
 struct Value {

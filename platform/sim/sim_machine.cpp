@@ -48,6 +48,16 @@ Machine &machine() {
 
 void set_last_error(DWORD error) { machine().system.last_error = error; }
 
+BOOL fail_with(DWORD error) {
+    set_last_error(error);
+    return FALSE;
+}
+
+HANDLE fail_handle(DWORD error) {
+    set_last_error(error);
+    return INVALID_HANDLE_VALUE;
+}
+
 void end_process(Outcome::Kind kind, int code) {
     // A process that hangs never gets its buffered output onto the screen.
     if (kind != Outcome::BLOCKED) flush_std_streams();

@@ -11,16 +11,6 @@ constexpr DWORD kShutdownFlags = EWX_SHUTDOWN | EWX_REBOOT | 0x8u /* EWX_POWEROF
 constexpr DWORD kVersionInfoSize = sizeof(OSVERSIONINFOA);  // 148
 constexpr DWORD kVersionInfoExSize = kVersionInfoSize + 8;  // 156, OSVERSIONINFOEXA
 
-BOOL fail_with(DWORD error) {
-    set_last_error(error);
-    return FALSE;
-}
-
-HANDLE fail_handle(DWORD error) {
-    set_last_error(error);
-    return INVALID_HANDLE_VALUE;
-}
-
 HANDLE current_process() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
 
 bool is_shutdown(const LUID &luid) {
